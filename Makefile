@@ -1,0 +1,37 @@
+# make test   builds both architectures and runs every test under Wine
+# make demo   builds and runs the demo, writing demo/out/
+# make bench  builds and runs the benchmarks
+ARCHS := i686 x86_64
+BUILD := build
+JOBS  ?= 2
+
+.PHONY: all deps build test demo bench clean $(addprefix build-,$(ARCHS)) $(addprefix test-,$(ARCHS))
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: deps $(addprefix build-,$(ARCHS))
+
+$(addprefix build-,$(ARCHS)): build-%: deps
+	@cmake -S . -B $(BUILD)/$* -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$*.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BUILD)/$* -j $(JOBS)
+
+test: build
+	@status=0; for a in $(ARCHS); do \
+	    echo "== tests, $$a"; \
+	    tools/with-wine.sh $(BUILD)/$$a ctest --test-dir $(BUILD)/$$a --output-on-failure -j $(JOBS) || status=1; \
+	done; exit $$status
+
+demo: build-i686
+	@tools/with-wine.sh $(BUILD)/i686 demo/run-demo.sh $(BUILD)/i686
+
+bench: build
+	@for a in $(ARCHS); do \
+	    echo "== benchmark, $$a"; \
+	    tools/with-wine.sh $(BUILD)/$$a $(BUILD)/$$a/wine-run $(BUILD)/$$a/bin/kiv_bench.exe || exit 1; \
+	done
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,52 @@
+#include "ClassFactory.h"
+
+#include "../control/KivCtl.h"
+#include "Module.h"
+
+namespace kiv {
+namespace {
+
+class ControlFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // A static object: its lifetime is the module's, and locks are counted through LockServer.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        ComPtr<KivCtl> control;
+        try {
+            control = MakeObject<KivCtl>();
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+        HRESULT status = control->Initialize();
+        if (FAILED(status)) return status;
+        control->Resize();  // the host's first sizing of a new control
+        return control->QueryInterface(iid, out);
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        module::LockServer(lock != FALSE);
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+IClassFactory* ControlClassObject() noexcept {
+    static ControlFactory factory;
+    return &factory;
+}
+
+}  // namespace kiv

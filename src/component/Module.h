@@ -1,0 +1,30 @@
+// Module-wide facts: how many objects and class-object locks are alive, where the module is, and
+// its embedded type library.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+
+namespace kiv::module {
+
+void ObjectCreated() noexcept;
+void ObjectDestroyed() noexcept;
+long LiveObjects() noexcept;
+
+void LockServer(bool lock) noexcept;
+long Locks() noexcept;
+
+// The module that holds this code (the OCX, or a test program that carries the same code).
+HMODULE Handle() noexcept;
+std::wstring Path();
+
+// The type library embedded as resource TYPELIB 1; nullptr when it cannot be loaded.
+ITypeLib* TypeLibrary() noexcept;
+
+// The dispatch view (as a client asks for it) and the vtable view of a dual interface.
+ITypeInfo* DispatchTypeInfo(REFIID iid) noexcept;
+ITypeInfo* VtableTypeInfo(REFIID iid) noexcept;
+
+}  // namespace kiv::module

@@ -1,0 +1,29 @@
+#include "modAlloc.h"
+
+#include "../platform/Handles.h"
+
+namespace kiv::modAlloc {
+
+POINT& ReplacedPosition() noexcept {
+    thread_local POINT position{};  // one per apartment
+    return position;
+}
+
+void DrawFrame(HDC dc, long x, long y, long width, long height, const OLE_COLOR& outline, const OLE_COLOR& fill) {
+    if (fill != static_cast<OLE_COLOR>(-1)) FillArea(dc, x, y, width, height, fill);
+
+    platform::Pen pen(platform::CreatePen(PS_SOLID, 1, static_cast<COLORREF>(TranslateColor(outline))));
+    platform::Selection selected(dc, pen.Get());
+    // One path from the top-right corner: top edge leftward, left edge down, bottom edge rightward,
+    // right edge up. Each segment stops one pixel short of its end, so every border pixel is drawn
+    // once and the position ends back at the top-right corner.
+    const long right = x + width - 1;
+    const long bottom = y + height - 1;
+    platform::MoveToEx(dc, right, y, &ReplacedPosition());
+    platform::LineTo(dc, x, y);
+    platform::LineTo(dc, x, bottom);
+    platform::LineTo(dc, right, bottom);
+    platform::LineTo(dc, right, y);
+}
+
+}  // namespace kiv::modAlloc

@@ -1,0 +1,72 @@
+// What the test programs share: a COM apartment per test, a recording observer of the platform
+// layer, and short ways to make a control and a surface in-process.
+#pragma once
+
+#include "component/ComPtr.h"
+#include "kiv.h"
+#include "platform/Gdi.h"
+#include "platform/Observer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kivtest {
+
+using kiv::ComPtr;
+
+// Every test runs in a single-threaded apartment of its own.
+class ComTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// Records every platform call on this thread while it lives; `answer` may answer calls itself.
+class Recorder : public kiv::platform::Observer {
+public:
+    Recorder();
+    ~Recorder() override;
+
+    bool Intercept(kiv::platform::Call& call) override;
+    void Observe(const kiv::platform::Call& call) override;
+
+    std::vector<kiv::platform::Call> calls;
+    std::function<bool(kiv::platform::Call&)> answer;
+
+    std::vector<kiv::platform::Call> Named(const std::string& name) const;
+    int Count(const std::string& name) const;
+    void Clear() { calls.clear(); }
+
+private:
+    kiv::platform::Observer* previous_;
+};
+
+// A control made through the module's class object, as a container makes it.
+ComPtr<_KivCtl> NewControl();
+ComPtr<_KivFactory> BitmapsOf(_KivCtl* control);
+// A surface from the registry's Create; none when Create gave none.
+ComPtr<_KivBitmap> Create(_KivFactory* registry, const std::wstring& name, short width, short height);
+short CountOf(_KivFactory* registry);
+HDC DcOf(_KivBitmap* surface);
+
+COLORREF PixelAt(HDC dc, int x, int y);
+// The translation of an OLE colour as the platform gives it now.
+COLORREF Rgb(OLE_COLOR color);
+
+// A colour memory context of the screen's format, for targets of copies.
+class ColourTarget {
+public:
+    ColourTarget(int width, int height, COLORREF fill);
+    ~ColourTarget();
+    HDC Dc() const { return dc_; }
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ previous_;
+};
+
+}  // namespace kivtest
