@@ -137,6 +137,43 @@ template <class Get, class Set> void copy_custdata(Get get, Set set, const std::
     ClearCustData(&cd);
 }
 
+// "Library.Type {GUID}", to tell whether two ITypeInfo describe the same type.
+std::string type_identity(ITypeInfo* ti)
+{
+    Bstr name, lib_name;
+    check(ti->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr), "GetDocumentation");
+    Ptr<ITypeLib> lib;
+    UINT index = 0;
+    check(ti->GetContainingTypeLib(lib.put(), &index), "GetContainingTypeLib");
+    check(lib->GetDocumentation(-1, lib_name.put(), nullptr, nullptr, nullptr), "GetDocumentation");
+    wchar_t guid[40] = {};
+    StringFromGUID2(TypeAttr(ti)->guid, guid, 40);
+    return utf8(lib_name.get()) + "." + utf8(name.get()) + " " + utf8(guid);
+}
+
+// Member ids of all functions along a type's chain of base interfaces (impl type 0, then its
+// impl type 0, ...): for a dispinterface, those of IDispatch and IUnknown.
+std::vector<MEMBERID> base_memids(ITypeInfo* ti)
+{
+    std::vector<MEMBERID> ids;
+    Ptr<ITypeInfo> base;
+    HREFTYPE href = 0;
+    if (FAILED(ti->GetRefTypeOfImplType(0, &href)) || FAILED(ti->GetRefTypeInfo(href, base.put())))
+        return ids;
+    while (base.get()) {
+        Ptr<ITypeInfo> next;
+        {
+            TypeAttr a(base.get());
+            for (UINT i = 0; i < a->cFuncs; ++i) ids.push_back(FuncDesc(base.get(), i)->memid);
+            if (a->cImplTypes == 0 || FAILED(base->GetRefTypeOfImplType(0, &href)) ||
+                FAILED(base->GetRefTypeInfo(href, next.put())))
+                break;
+        }
+        base = std::move(next);
+    }
+    return ids;
+}
+
 struct NewType {
     std::wstring name;
     Ptr<ITypeInfo> src;           // the view copied: for a dual interface its vtable view
@@ -346,10 +383,17 @@ void Rewriter::copy_impl_types(NewType& t, const TYPEATTR& a)
 
 void Rewriter::copy_functions(NewType& t, const TYPEATTR& a)
 {
+    // A dispinterface written through ICreateTypeInfo (as this program's own output is) reads back
+    // under Wine with IUnknown's and IDispatch's methods listed first among its functions; they
+    // belong to the base and are not copied.
+    const std::vector<MEMBERID> inherited =
+        a.typekind == TKIND_DISPATCH ? base_memids(t.src.get()) : std::vector<MEMBERID>();
     std::vector<MEMBERID> seen;
+    UINT index = 0;   // position in the new description
     for (UINT i = 0; i < a.cFuncs; ++i) {
         const std::string where = utf8(t.name.c_str()) + " function " + std::to_string(i);
         FuncDesc fd(t.src.get(), i);
+        if (std::find(inherited.begin(), inherited.end(), fd->memid) != inherited.end()) continue;
 
         // Same description with the references re-targeted; default values (PARAMDESCEX) and
         // scodes are read by AddFuncDesc while fd is still alive.
@@ -360,7 +404,7 @@ void Rewriter::copy_functions(NewType& t, const TYPEATTR& a)
         FUNCDESC copy = *fd;
         copy.lprgelemdescParam = params.empty() ? nullptr : params.data();
         copy.elemdescFunc = copy_elemdesc(fd->elemdescFunc, t.src.get(), t.out.get(), store);
-        check(t.out->AddFuncDesc(i, &copy), "AddFuncDesc " + where);
+        check(t.out->AddFuncDesc(index, &copy), "AddFuncDesc " + where);
 
         // Names are only to be had by member id, and the answer comes from the first function with
         // that id (a property's first accessor). Later accessors get their name without parameter
@@ -381,7 +425,7 @@ void Rewriter::copy_functions(NewType& t, const TYPEATTR& a)
         // and SetFuncAndParamNames refuses one.
         const bool put = (fd->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) != 0;
         const UINT allowed = static_cast<UINT>(fd->cParams) + (put ? 0u : 1u);
-        const HRESULT named = t.out->SetFuncAndParamNames(i, names.data(), std::min(got, allowed));
+        const HRESULT named = t.out->SetFuncAndParamNames(index, names.data(), std::min(got, allowed));
         for (BSTR s : names) SysFreeString(s);
         check(named, "SetFuncAndParamNames " + where);
 
@@ -389,8 +433,9 @@ void Rewriter::copy_functions(NewType& t, const TYPEATTR& a)
         DWORD help_context = 0;
         check(t.src->GetDocumentation(fd->memid, nullptr, doc.put(), &help_context, nullptr),
               "GetDocumentation " + where);
-        if (!doc.empty()) check(t.out->SetFuncDocString(i, doc.get()), "SetFuncDocString " + where);
-        if (help_context) check(t.out->SetFuncHelpContext(i, help_context), "SetFuncHelpContext " + where);
+        if (!doc.empty()) check(t.out->SetFuncDocString(index, doc.get()), "SetFuncDocString " + where);
+        if (help_context) check(t.out->SetFuncHelpContext(index, help_context), "SetFuncHelpContext " + where);
+        ++index;
     }
 }
 
@@ -435,6 +480,14 @@ HREFTYPE Rewriter::map_ref(ITypeInfo* owner, HREFTYPE href, ICreateTypeInfo2* ds
     }
     HREFTYPE mapped = 0;
     check(dst->AddRefTypeInfo(target, &mapped), "AddRefTypeInfo");
+
+    // Make sure the reference reads back as the type it was made for: Wine's AddRefTypeInfo gave
+    // stdole2's records without a GUID (GUID, DISPPARAMS, EXCEPINFO) one and the same reference.
+    Ptr<ITypeInfo> dst_info, back;
+    check(dst->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(dst_info.put())), "ITypeInfo");
+    check(dst_info->GetRefTypeInfo(mapped, back.put()), "GetRefTypeInfo of a new reference");
+    const std::string wanted = type_identity(target), got = type_identity(back.get());
+    if (wanted != got) throw Failure{"a reference to " + wanted + " reads back as " + got};
     return mapped;
 }
 
