@@ -249,10 +249,16 @@ bool dump_view(ITypeInfo* ti, const char* view)
         std::printf("    impl %u: %s implflags=%s\n", i, ref_name(ti, href).c_str(), hex(flags).c_str());
     }
 
-    std::vector<MEMBERID> seen;
+    bool ok = true;
+    std::vector<MEMBERID> seen;   // member id of every function so far, by index
     for (UINT i = 0; i < ta->cFuncs; ++i) {
         FUNCDESC* fd = nullptr;
-        if (FAILED(ti->GetFuncDesc(i, &fd))) { std::printf("    func %u: <GetFuncDesc failed>\n", i); continue; }
+        if (FAILED(ti->GetFuncDesc(i, &fd))) {
+            std::printf("    func %u: <GetFuncDesc failed>\n", i);
+            seen.push_back(MEMBERID_NIL);
+            ok = false;
+            continue;
+        }
         std::printf("    func %u: memid=%s %s oVft=%d callconv=%d funckind=%d funcflags=%s "
                     "cParams=%d cParamsOpt=%d cScodes=%d\n",
                     i, hex(fd->memid).c_str(), invkind_name(fd->invkind), fd->oVft, fd->callconv,
@@ -288,7 +294,11 @@ bool dump_view(ITypeInfo* ti, const char* view)
 
     for (UINT i = 0; i < ta->cVars; ++i) {
         VARDESC* vd = nullptr;
-        if (FAILED(ti->GetVarDesc(i, &vd))) { std::printf("    var %u: <GetVarDesc failed>\n", i); continue; }
+        if (FAILED(ti->GetVarDesc(i, &vd))) {
+            std::printf("    var %u: <GetVarDesc failed>\n", i);
+            ok = false;
+            continue;
+        }
         Bstr vname;
         UINT got = 0;
         ti->GetNames(vd->memid, vname.put(), 1, &got);
@@ -302,7 +312,7 @@ bool dump_view(ITypeInfo* ti, const char* view)
     }
 
     ti->ReleaseTypeAttr(ta);
-    return true;
+    return ok;
 }
 
 } // namespace
@@ -322,7 +332,10 @@ int wmain(int argc, wchar_t** argv)
     }
 
     TLIBATTR* la = nullptr;
-    lib->GetLibAttr(&la);
+    if (FAILED(lib->GetLibAttr(&la))) {
+        std::fprintf(stderr, "typelib_dump: GetLibAttr failed\n");
+        return 1;
+    }
     Bstr name, doc, help_file;
     DWORD help_ctx = 0;
     lib->GetDocumentation(-1, name.put(), doc.put(), &help_ctx, help_file.put());
@@ -347,7 +360,7 @@ int wmain(int argc, wchar_t** argv)
 
         // A dual interface comes back as its dispatch view; its vtable view hangs off impl type -1.
         TYPEATTR* ta = nullptr;
-        ti->GetTypeAttr(&ta);
+        if (FAILED(ti->GetTypeAttr(&ta))) continue;   // already reported by dump_view
         const bool dual = ta->typekind == TKIND_DISPATCH && (ta->wTypeFlags & TYPEFLAG_FDUAL);
         ti->ReleaseTypeAttr(ta);
         if (dual) {

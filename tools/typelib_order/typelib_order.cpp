@@ -10,6 +10,12 @@
 // Every type of IN must be named exactly once. OUT gets the syskind of this program's own build
 // (SYS_WIN32 or SYS_WIN64), so the 32-bit build rewrites the 32-bit library and the 64-bit build
 // the 64-bit one. Exit code 0 on success; otherwise a message on stderr and a non-zero code.
+//
+// What Wine 8's oleaut32 does differently from widl, whatever this program asks for:
+// - every dispinterface is laid out with IDispatch's seven slots, and the loader then lists
+//   IDispatch's methods (restricted) first among the dispinterface's functions;
+// - a record's instance size comes out as 0, and on Win64 an enum's as 8.
+// The Kiv library has no records or enums, and its one dispinterface has no members.
 
 #include <windows.h>
 #include <oleauto.h>
@@ -18,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -322,8 +329,8 @@ void Rewriter::fill_type(NewType& t)
     const std::string name = utf8(t.name.c_str());
     TypeAttr a(t.src.get());
     check(t.out->SetGuid(a->guid), "SetGuid " + name);
-    // Flags go in first, so that the members are added to a type that is already dual, and again
-    // at the end (see below).
+    // Flags go in first, so that members are added to a type that is already dual, and once more
+    // at the end (see there).
     WORD flags = a->wTypeFlags;
     if (t.nonextensible) flags |= TYPEFLAG_FNONEXTENSIBLE;
     check(t.out->SetTypeFlags(flags), "SetTypeFlags " + name);
@@ -533,6 +540,10 @@ int usage()
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 4) return usage();
+    if (lstrcmpiW(argv[1], argv[2]) == 0) {
+        std::fputs("typelib_order: IN and OUT must be different files\n", stderr);
+        return 2;
+    }
     std::vector<std::wstring> order, nonextensible;
     for (int i = 3; i < argc; ++i) {
         const std::wstring arg = argv[i];
@@ -550,7 +561,11 @@ int wmain(int argc, wchar_t** argv)
         Rewriter(in.get()).run(argv[2], order, nonextensible);
     } catch (const Failure& f) {
         std::fprintf(stderr, "typelib_order: %s\n", f.message.c_str());
-        DeleteFileW(argv[2]);   // no half-written library for the build to pick up
+        DeleteFileW(argv[2]);   // no stale or half-written library for the build to pick up
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "typelib_order: %s\n", e.what());
+        DeleteFileW(argv[2]);
         return 1;
     }
     return 0;
