@@ -16,7 +16,7 @@ build: deps $(addprefix build-,$(ARCHS))
 
 $(addprefix build-,$(ARCHS)): build-%: deps
 	@cmake -S . -B $(BUILD)/$* -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$*.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build $(BUILD)/$* -j $(JOBS)
+	@tools/with-wine.sh $(BUILD)/$* cmake --build $(BUILD)/$* -j $(JOBS)
 
 test: build
 	@status=0; for a in $(ARCHS); do \
