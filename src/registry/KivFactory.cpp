@@ -119,6 +119,25 @@ void KivFactory::RemoveBitmap(ComPtr<_KivBitmap>& bitmap) noexcept {
     }
 }
 
+void KivFactory::OnReleased(ULONG left) noexcept {
+    if (left == static_cast<ULONG>(count_)) CollectIfUnreachable();
+}
+
+void KivFactory::CollectIfUnreachable() noexcept {
+    if (owner_ || count_ == 0 || collecting_) return;
+    // Every listed surface holds one reference to the registry; any other reference is a holder
+    // from outside (a client, an unlisted surface, a call in progress).
+    if (References() != static_cast<ULONG>(count_)) return;
+    for (short i = 0; i < count_; ++i) {
+        // Every listed surface was made by this registry as a KivBitmap.
+        if (static_cast<KivBitmap*>(entries_[i].Bitmap.Get())->References() != 1) return;
+    }
+    collecting_ = true;
+    ComPtr<_KivFactory> hold(this);  // the registry outlives its own clearing
+    ClearList();
+    collecting_ = false;
+}
+
 long KivFactory::ReferenceDC() const { return referenceDC_; }
 
 void KivFactory::SetReferenceDC(long handle, std::shared_ptr<void> keepAlive) {

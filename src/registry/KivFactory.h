@@ -37,6 +37,12 @@ public:
     // alive for as long as it may still hand the handle to the platform.
     void SetReferenceDC(long handle, std::shared_ptr<void> keepAlive = nullptr);
 
+    // A registry without an owner whose only holders are the surfaces it lists, each held by nothing
+    // but the list, can no longer be reached: it lets the list go, which ends them all. Checked when
+    // a reference to the registry or to a listed surface goes.
+    void CollectIfUnreachable() noexcept;
+    void OnReleased(ULONG left) noexcept;
+
 private:
     friend class ComObject<KivFactory, _KivFactory>;
     ~KivFactory() override;
@@ -55,6 +61,7 @@ private:
     long referenceDC_ = 0;
     std::shared_ptr<void> referenceDCOwner_;
     ComPtr<_KivCtl> owner_;
+    bool collecting_ = false;
 };
 
 }  // namespace kiv

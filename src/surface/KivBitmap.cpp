@@ -56,6 +56,13 @@ VARIANT_BOOL KivBitmap::Allocate(const short& width, const short& height) noexce
     return VARIANT_TRUE;
 }
 
+void KivBitmap::OnReleased(ULONG left) noexcept {
+    if (left != 1 || !factory_) return;
+    // The registry holds itself while it clears, which may end this surface: nothing of the surface
+    // is touched after the call. The registry is always the library's own (it made the surface).
+    static_cast<KivFactory*>(factory_.Get())->CollectIfUnreachable();
+}
+
 void KivBitmap::SetFactory(_KivFactory* factory) { factory_ = factory; }
 
 ComPtr<_KivFactory> KivBitmap::Factory() const { return factory_; }

@@ -26,6 +26,9 @@ public:
     void TransparentBlit(HDC dest, long destX, long destY, long width, long height, HDC source, long sourceX,
                          long sourceY, OLE_COLOR transparentColor, HPALETTE palette) noexcept;
 
+    // Held by nothing but its registry's list: the registry may be unreachable now.
+    void OnReleased(ULONG left) noexcept;
+
     // _KivBitmap
     STDMETHODIMP get_Picture(IPicture** Result) override;
     STDMETHODIMP get_FontName(BSTR* Result) override;
