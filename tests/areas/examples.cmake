@@ -1,0 +1,126 @@
+# The user's examples (examples/) and the demo (demo/) run here, so they cannot rot. They are clients
+# of the registered module, like the script tests: each needs the registration fixture and the
+# registry lock.
+#
+# Run as a script (cmake -DROOT=<top folder> -P examples.cmake), this file checks instead that every
+# code block of README.md (```vbscript, ```vb, ```cpp) is a copy of lines of a file in examples/ or
+# demo/, so that the README shows only code that these tests run.
+if(CMAKE_SCRIPT_MODE_FILE)
+    cmake_minimum_required(VERSION 3.20)
+    file(GLOB files ${ROOT}/examples/*.vbs ${ROOT}/examples/*.bas ${ROOT}/examples/*.cpp ${ROOT}/examples/*.h
+                    ${ROOT}/demo/*.vbs ${ROOT}/demo/*.cpp)
+    set(sources "")
+    foreach(f ${files})
+        file(READ ${f} content)
+        string(REPLACE "\r" "" content "${content}")
+        string(APPEND sources "${content}\n")
+    endforeach()
+    file(READ ${ROOT}/README.md readme)
+    set(checked 0)
+    set(missing 0)
+    while(TRUE)
+        string(FIND "${readme}" "```" open)
+        if(open EQUAL -1)
+            break()
+        endif()
+        # A block inside a list item is indented as deep as its opening fence.
+        string(SUBSTRING "${readme}" 0 ${open} before)
+        string(FIND "${before}" "\n" line_start REVERSE)
+        math(EXPR line_start "${line_start} + 1")
+        string(SUBSTRING "${before}" ${line_start} -1 indent)
+        math(EXPR after "${open} + 3")
+        string(SUBSTRING "${readme}" ${after} -1 readme)
+        string(FIND "${readme}" "\n" eol)
+        string(SUBSTRING "${readme}" 0 ${eol} language)
+        math(EXPR body "${eol} + 1")
+        string(SUBSTRING "${readme}" ${body} -1 readme)
+        string(FIND "${readme}" "```" close)
+        if(close EQUAL -1)
+            message(FATAL_ERROR "README.md: a code block is not closed")
+        endif()
+        string(SUBSTRING "${readme}" 0 ${close} code)
+        if(NOT indent STREQUAL "")
+            string(REPLACE "\n${indent}" "\n" code "\n${code}")
+            string(SUBSTRING "${code}" 1 -1 code)
+            string(REGEX REPLACE "[ ]+$" "" code "${code}")
+        endif()
+        math(EXPR after "${close} + 3")
+        string(SUBSTRING "${readme}" ${after} -1 readme)
+        if(language MATCHES "^(vbscript|vb|cpp)$")
+            math(EXPR checked "${checked} + 1")
+            string(FIND "${sources}" "${code}" at)
+            if(at EQUAL -1)
+                math(EXPR missing "${missing} + 1")
+                message("README.md: this ${language} block is not in any tested file:\n${code}")
+            endif()
+        endif()
+    endwhile()
+    if(missing GREATER 0 OR checked EQUAL 0)
+        message(FATAL_ERROR "${missing} of ${checked} code blocks are not copies of tested files")
+    endif()
+    message("${checked} code blocks of README.md are copies of tested files")
+    return()
+endif()
+
+set(KIV_EXAMPLES ${PROJECT_SOURCE_DIR}/examples)
+set(KIV_DEMO ${PROJECT_SOURCE_DIR}/demo)
+
+function(kiv_client_test name)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
+endfunction()
+
+# A script that prints PASS as its last line when its own checks held.
+function(kiv_vbs_example name script)
+    add_test(NAME ${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run-vbs.sh ${CMAKE_BINARY_DIR}/wine-run ${script})
+    kiv_client_test(${name})
+endfunction()
+
+# The part of a VBA module between its "begin"/"end" marker lines is written in the language that
+# VBA and VBScript share, apart from type declarations: without its "As <type>" clauses, and with
+# Debug.Print as WScript.Echo, it runs as a script, followed by a call of `entry`.
+function(kiv_vba_example name module entry)
+    file(READ ${module} text)
+    string(FIND "${text}" "' ---- begin" begin)
+    string(FIND "${text}" "' ---- end" end)
+    if(begin EQUAL -1 OR end LESS begin)
+        message(FATAL_ERROR "${module}: no shared part between ' ---- begin and ' ---- end lines")
+    endif()
+    math(EXPR length "${end} - ${begin}")
+    string(SUBSTRING "${text}" ${begin} ${length} shared)
+    string(REGEX REPLACE "[ \t]+As[ \t]+[A-Za-z_][A-Za-z0-9_.]*" "" shared "${shared}")
+    string(REPLACE "Debug.Print" "WScript.Echo" shared "${shared}")
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/examples/${name}.vbs)
+    set(heading "' Made from ${module} by the build: its shared part, run as VBScript.")
+    file(WRITE ${script} "${heading}\nOption Explicit\n${shared}\n${entry}\n")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${module})
+    kiv_vbs_example(${name} ${script})
+endfunction()
+
+# A C++ client: built against the generated header and identifiers only (kiv_client, demo/), run
+# under Wine; it exits with 0 and prints PASS when its checks held.
+function(kiv_cpp_example name source)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE kiv_client)
+    add_test(NAME ${name} COMMAND ${name})
+    kiv_client_test(${name})
+endfunction()
+
+foreach(example quickstart registry colours_and_fonts no_errors)
+    kiv_vbs_example(example_vbs_${example} ${KIV_EXAMPLES}/${example}.vbs)
+endforeach()
+kiv_vba_example(example_bas_quickstart ${KIV_EXAMPLES}/KivQuickStart.bas CheckQuickStart)
+kiv_vba_example(example_bas_userform ${KIV_EXAMPLES}/KivOnUserForm.bas CheckBadge)
+foreach(example quickstart drawing text transparent picture)
+    kiv_cpp_example(example_cpp_${example} ${KIV_EXAMPLES}/${example}.cpp)
+endforeach()
+
+# The demo: its script under cscript, and the C++ program, which also runs the script inside itself
+# and compares the two pictures.
+kiv_vbs_example(demo_scene_vbs ${KIV_DEMO}/scene.vbs)
+string(REPLACE "/" "\\" demo_out "Z:${CMAKE_BINARY_DIR}/demo-out")
+string(REPLACE "/" "\\" demo_script "Z:${KIV_DEMO}/scene.vbs")
+add_test(NAME demo_scene COMMAND kiv_demo ${demo_out} ${demo_script})
+kiv_client_test(demo_scene)
+
+# README.md shows code only from these files (this file, run as a script, checks it).
+add_test(NAME readme_code_is_tested COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -P ${CMAKE_CURRENT_LIST_FILE})
