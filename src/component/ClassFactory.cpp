@@ -31,6 +31,11 @@ public:
         } catch (...) {
             return E_OUTOFMEMORY;
         }
+        // A control whose initialisation failed (its registry could not be made) is not handed
+        // out: the creation fails with the initialisation's status, and the error object keeps the
+        // number and description, which is how every container learns of a control that could not
+        // start (CoCreateInstance, and a container's "cannot create control" with the description).
+        // The control itself goes at once; its termination has nothing to do.
         HRESULT status = control->Initialize();
         if (FAILED(status)) return status;
         control->Resize();  // the host's first sizing of a new control

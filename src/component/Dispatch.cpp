@@ -100,6 +100,12 @@ void* ValueAddress(VARIANT& v) noexcept {
 
 HRESULT GetIDsOfNames(ITypeInfo* vtable, LPOLESTR* names, UINT count, DISPID* ids) noexcept {
     if (!vtable) return E_UNEXPECTED;
+    // The platform's look-up reads the first name whatever the count and follows every pointer that it
+    // is given: a call without names, with a null name or without room for the identifiers ends here.
+    if (!ids) return E_POINTER;
+    if (!names || count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i)
+        if (!names[i]) return E_INVALIDARG;
     return vtable->GetIDsOfNames(names, count, ids);
 }
 

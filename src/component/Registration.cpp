@@ -119,6 +119,23 @@ HRESULT Write(HKEY root, const Value& value) {
 
 SYSKIND OwnSysKind() { return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32; }
 
+// For the type library calls of a per-user registration, HKEY_CLASSES_ROOT stands for the user's
+// classes. Windows' RegisterTypeLibForUser writes there by itself; Wine's writes machine-wide, and
+// its UnRegisterTypeLibForUser would remove a machine-wide registration of the library.
+class UserClassesAsRoot {
+public:
+    explicit UserClassesAsRoot(HKEY userClasses) noexcept
+        : active_(userClasses && ::RegOverridePredefKey(HKEY_CLASSES_ROOT, userClasses) == ERROR_SUCCESS) {}
+    UserClassesAsRoot(const UserClassesAsRoot&) = delete;
+    UserClassesAsRoot& operator=(const UserClassesAsRoot&) = delete;
+    ~UserClassesAsRoot() {
+        if (active_) ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    }
+
+private:
+    bool active_;
+};
+
 }  // namespace
 
 HRESULT Register(Scope scope) noexcept {
@@ -128,9 +145,13 @@ HRESULT Register(Scope scope) noexcept {
         const std::wstring path = module::Path();
         ITypeLib* library = module::TypeLibrary();
         if (!library) return SELFREG_E_TYPELIB;
-        HRESULT status = scope == Scope::Machine
-                             ? ::RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr)
-                             : ::RegisterTypeLibForUser(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
+        HRESULT status = S_OK;
+        if (scope == Scope::Machine) {
+            status = ::RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
+        } else {
+            UserClassesAsRoot user(root.Get());
+            status = ::RegisterTypeLibForUser(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
+        }
         if (FAILED(status)) return SELFREG_E_TYPELIB;
         for (const Value& value : Values(path)) {
             if (FAILED(Write(root.Get(), value))) return SELFREG_E_CLASS;
@@ -147,8 +168,12 @@ HRESULT Unregister(Scope scope) noexcept {
         if (!root.Get()) return SELFREG_E_CLASS;
         for (const std::wstring& key : OwnedKeys()) ::RegDeleteTreeW(root.Get(), key.c_str());
         // Nothing registered is nothing to remove.
-        if (scope == Scope::Machine) ::UnRegisterTypeLib(LIBID_Kiv, kTypeLibMajor, kTypeLibMinor, 0, OwnSysKind());
-        else ::UnRegisterTypeLibForUser(LIBID_Kiv, kTypeLibMajor, kTypeLibMinor, 0, OwnSysKind());
+        if (scope == Scope::Machine) {
+            ::UnRegisterTypeLib(LIBID_Kiv, kTypeLibMajor, kTypeLibMinor, 0, OwnSysKind());
+        } else {
+            UserClassesAsRoot user(root.Get());
+            ::UnRegisterTypeLibForUser(LIBID_Kiv, kTypeLibMajor, kTypeLibMinor, 0, OwnSysKind());
+        }
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;

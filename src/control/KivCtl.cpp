@@ -18,7 +18,7 @@ KivCtl::RegistryMaker& KivCtl::MakeRegistry() noexcept {
     return maker;
 }
 
-KivCtl::KivCtl() : dc_(std::make_shared<ControlDC>()) {}
+KivCtl::KivCtl() : dc_(std::make_shared<ControlDC>()), events_(this, DIID___KivCtl) {}
 
 KivCtl::~KivCtl() = default;
 
@@ -71,6 +71,20 @@ void KivCtl::Terminate() noexcept {
         Attempt([&] { Check(registry_->Clear()); });
         registry_ = nullptr;
     });
+}
+
+STDMETHODIMP KivCtl::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    // The interfaces that the listed ones extend, each reached through one of them.
+    IUnknown* found = nullptr;
+    if (iid == IID_IPersist) found = static_cast<IPersistStreamInit*>(this);
+    else if (iid == IID_IViewObject) found = static_cast<IViewObject2*>(this);
+    else if (iid == IID_IOleWindow) found = static_cast<IOleInPlaceObject*>(this);
+    else if (iid == IID_IProvideClassInfo) found = static_cast<IProvideClassInfo2*>(this);
+    else return KivCtlBase::QueryInterface(iid, out);
+    *out = found;
+    AddRef();
+    return S_OK;
 }
 
 void KivCtl::OnReleased(ULONG left) noexcept {

@@ -1,23 +1,44 @@
 // KivCtl: the control a host places on a form. It owns one registry of surfaces, gives it its own
 // device context as the reference for every surface, hands it out as Bitmaps, offers Blit, and keeps
 // its extent at 32 x 31 pixels.
+//
+// Towards a control container it is an ordinary in-place object without a window of its own: it is
+// invisible at run time, paints its stored appearance picture only at design time, keeps no
+// properties, raises no events (its event interface has no members) and never takes the focus.
+// The OLE side is spread over files by interface group: KivCtlOleObject.cpp (IOleObject,
+// IOleControl), KivCtlInPlace.cpp (IOleInPlaceObject), KivCtlView.cpp (IViewObject2),
+// KivCtlPersist.cpp (IPersistStreamInit, IPersistPropertyBag), KivCtlEvents.cpp
+// (IConnectionPointContainer, IProvideClassInfo2).
 #pragma once
 
 #include "../component/ComObject.h"
 #include "ControlDC.h"
+#include "EventPoint.h"
 #include "kiv.h"
+
+#include <ocidl.h>
+#include <oleidl.h>
 
 #include <memory>
 
 namespace kiv {
 
-class KivCtl final : public ComObject<KivCtl, _KivCtl> {
+class KivCtl;
+using KivCtlBase = ComObject<KivCtl, _KivCtl, IOleObject, IOleInPlaceObject, IOleControl, IViewObject2,
+                             IPersistStreamInit, IPersistPropertyBag, IConnectionPointContainer, IProvideClassInfo2>;
+
+class KivCtl final : public KivCtlBase {
 public:
     static const CLSID& ClassId() noexcept { return CLSID_KivCtl; }
 
-    // The control's size in pixels, whatever the host asks for.
+    // The control's size in pixels, whatever the host asks for: the size of its appearance picture.
     static constexpr int kWidthPixels = 32;
     static constexpr int kHeightPixels = 31;
+
+    // The control's misc status for its content aspect: recompose on resize, can't link inside,
+    // inside-out, activate when visible, invisible at run time, no UI activation, set client site
+    // first.
+    static constexpr DWORD kMiscStatus = 0x24591;
 
     // How a control makes its registry; tests put a failing maker here.
     using RegistryMaker = ComPtr<_KivFactory> (*)();
@@ -36,18 +57,102 @@ public:
     float HeightTwips() const noexcept { return heightTwips_; }
     HDC OwnDC() const noexcept { return dc_ ? dc_->Get() : nullptr; }
 
+    // IUnknown: the base answers the listed interfaces; the control adds the bases they extend.
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+
     // _KivCtl
     STDMETHODIMP get_Bitmaps(_KivFactory** Result) override;
     STDMETHODIMP Blit(LONG hDestDC, LONG X, LONG y, LONG nWidth, LONG nHeight, LONG hSrcDC, LONG xSrc, LONG ySrc,
                       LONG dwRop) override;
+
+    // IOleObject
+    STDMETHODIMP SetClientSite(IOleClientSite* site) override;
+    STDMETHODIMP GetClientSite(IOleClientSite** site) override;
+    STDMETHODIMP SetHostNames(LPCOLESTR containerApp, LPCOLESTR containerObject) override;
+    STDMETHODIMP Close(DWORD saveOption) override;
+    STDMETHODIMP SetMoniker(DWORD which, IMoniker* moniker) override;
+    STDMETHODIMP GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
+    STDMETHODIMP InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override;
+    STDMETHODIMP GetClipboardData(DWORD reserved, IDataObject** data) override;
+    STDMETHODIMP DoVerb(LONG verb, LPMSG message, IOleClientSite* activeSite, LONG index, HWND parent,
+                        LPCRECT position) override;
+    STDMETHODIMP EnumVerbs(IEnumOLEVERB** verbs) override;
+    STDMETHODIMP Update() override;
+    STDMETHODIMP IsUpToDate() override;
+    STDMETHODIMP GetUserClassID(CLSID* clsid) override;
+    STDMETHODIMP GetUserType(DWORD form, LPOLESTR* userType) override;
+    STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
+    STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
+    STDMETHODIMP Advise(IAdviseSink* sink, DWORD* connection) override;
+    STDMETHODIMP Unadvise(DWORD connection) override;
+    STDMETHODIMP EnumAdvise(IEnumSTATDATA** advises) override;
+    STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
+    STDMETHODIMP SetColorScheme(LOGPALETTE* palette) override;
+
+    // IOleWindow, IOleInPlaceObject
+    STDMETHODIMP GetWindow(HWND* window) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL enterMode) override;
+    STDMETHODIMP InPlaceDeactivate() override;
+    STDMETHODIMP UIDeactivate() override;
+    STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
+    STDMETHODIMP ReactivateAndUndo() override;
+
+    // IOleControl
+    STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
+    STDMETHODIMP OnMnemonic(MSG* message) override;
+    STDMETHODIMP OnAmbientPropertyChange(DISPID id) override;
+    STDMETHODIMP FreezeEvents(BOOL freeze) override;
+
+    // IViewObject, IViewObject2
+    STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice,
+                      HDC dc, LPCRECTL bounds, LPCRECTL metafileBounds, BOOL(STDMETHODCALLTYPE* keepDrawing)(ULONG_PTR),
+                      ULONG_PTR keepDrawingArgument) override;
+    STDMETHODIMP GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice,
+                             LOGPALETTE** colours) override;
+    STDMETHODIMP Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) override;
+    STDMETHODIMP Unfreeze(DWORD freeze) override;
+    STDMETHODIMP SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
+    STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override;
+    STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, LPSIZEL size) override;
+
+    // IPersist, IPersistStreamInit, IPersistPropertyBag: the control keeps no properties.
+    STDMETHODIMP GetClassID(CLSID* clsid) override;
+    STDMETHODIMP IsDirty() override;
+    STDMETHODIMP Load(LPSTREAM stream) override;
+    STDMETHODIMP Save(LPSTREAM stream, BOOL clearDirty) override;
+    STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
+    STDMETHODIMP InitNew() override;
+    STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
+    STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
+    STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+    // IProvideClassInfo, IProvideClassInfo2
+    STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
+    STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
 
     // When only the registry's reference to its owner is left, nobody outside can reach the control
     // any more: it terminates, which lets that reference go too.
     void OnReleased(ULONG left) noexcept;
 
 private:
-    friend class ComObject<KivCtl, _KivCtl>;
+    friend KivCtlBase;
     ~KivCtl() override;
+
+    // The extent as the container measures it: pixels of the screen in HIMETRIC units.
+    SIZEL ExtentHimetric() const noexcept;
+    // The position rectangle that the control accepts: the given top-left corner, its own size.
+    RECT OwnPosition(const RECT& asked) const noexcept;
+    // The container placed the control at `position`: a size other than the control's own goes
+    // through the resize handler, and the container hears once where the control really is.
+    void Place(const RECT& position) noexcept;
+    // In-place activation through `site` (the verb's active site or the client site).
+    HRESULT ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept;
+    // The container's ambient UserMode; run mode when the site gives no ambient properties.
+    bool UserMode() const noexcept;
+    void ViewChanged() noexcept;
 
     ComPtr<_KivFactory> registry_;
     std::shared_ptr<ControlDC> dc_;
@@ -55,6 +160,18 @@ private:
     float heightTwips_ = 0;
     ULONG ownerReferences_ = 0;  // references that the library's own objects hold on the control
     bool terminated_ = false;
+
+    // What the container gave the control.
+    ComPtr<IOleClientSite> clientSite_;
+    ComPtr<IOleInPlaceSite> inPlaceSite_;  // while in-place active
+    ComPtr<IOleAdviseHolder> oleAdvise_;   // made when the first sink arrives
+    ComPtr<IAdviseSink> viewSink_;
+    DWORD viewAspects_ = 0;
+    DWORD viewFlags_ = 0;
+    RECT position_ = {};
+    bool telling_ = false;  // OnPosRectChange is under way: a nested placement tells nobody
+    LONG eventFreezes_ = 0;
+    EventPoint events_;
 };
 
 }  // namespace kiv

@@ -1,0 +1,41 @@
+// The control's one connection point, for its event interface. It lives inside the control and
+// counts its references on the control, so the point lasts exactly as long as the control. The
+// event interface has no members: the point only keeps the sinks that containers connect.
+#pragma once
+
+#include "../component/ComPtr.h"
+
+#include <ocidl.h>
+
+#include <utility>
+#include <vector>
+
+namespace kiv {
+
+class EventPoint final : public IConnectionPoint {
+public:
+    EventPoint(IConnectionPointContainer* container, REFIID events) noexcept
+        : container_(container), events_(events) {}
+    EventPoint(const EventPoint&) = delete;
+    EventPoint& operator=(const EventPoint&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return container_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return container_->Release(); }
+
+    STDMETHODIMP GetConnectionInterface(IID* iid) override;
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
+    STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
+    STDMETHODIMP Unadvise(DWORD cookie) override;
+    STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
+
+    const IID& Events() const noexcept { return events_; }
+
+private:
+    IConnectionPointContainer* container_;  // the control; not counted (the point is part of it)
+    IID events_;
+    std::vector<std::pair<DWORD, ComPtr<IUnknown>>> sinks_;
+    DWORD nextCookie_ = 1;
+};
+
+}  // namespace kiv

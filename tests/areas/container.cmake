@@ -1,0 +1,29 @@
+# The control as containers see it, and the module's packaging.
+
+# In-process: the control's OLE interfaces with a small container site of the test's own, the
+# failed initialisation as a container meets it, and the error mode of every member that an error
+# can reach.
+kiv_test(test_control_ole control_ole_test.cpp error_modes_test.cpp)
+
+# A program that carries the library's code like kiv_test's, registered as tests below by hand.
+function(kiv_container_program name)
+    add_executable(${name} ${ARGN} $<TARGET_OBJECTS:kivcore> $<TARGET_OBJECTS:kivres>)
+    target_link_libraries(${name} PRIVATE kivtestsupport GTest::gtest_main)
+    add_dependencies(${name} kivdraw)
+endfunction()
+
+# Wine's ATL container hosting the registered module in real windows, which need an X display.
+kiv_container_program(test_container container_test.cpp)
+add_test(NAME container_atl
+         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_container>)
+set_tests_properties(container_atl PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
+
+# The built module's resources and its registration, machine-wide and per user. Both read the
+# registry of the build's prefix; the per-user test also takes the machine-wide registration away
+# for a moment and puts it back.
+kiv_container_program(test_packaging resources_test.cpp peruser_test.cpp)
+target_link_libraries(test_packaging PRIVATE version)
+add_test(NAME packaging_resources COMMAND test_packaging --gtest_filter=Resources.*:Registered.*)
+add_test(NAME packaging_peruser COMMAND test_packaging --gtest_filter=PerUser.*)
+set_tests_properties(packaging_resources packaging_peruser PROPERTIES FIXTURES_REQUIRED registered
+                     RESOURCE_LOCK registry)
