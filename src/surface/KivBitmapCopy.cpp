@@ -12,6 +12,8 @@ namespace {
 constexpr DWORD kDestAndNotSource = 0x220326;
 constexpr COLORREF kWhite = 0xFFFFFF;
 constexpr COLORREF kBlack = 0;
+// The palettes go in forced into the background, with the library's true (all bits set).
+constexpr BOOL kForceBackground = -1;
 
 // A scratch memory context with its own bitmap (and, for the colour ones, the palette) selected in.
 // Given back in a fixed order: bitmap out and deleted, palette out and realised, context deleted.
@@ -22,7 +24,7 @@ public:
         dc_ = platform::MemoryDC(platform::CreateCompatibleDC(screen));
         bitmapSelected_.emplace(dc_.Get(), bitmap_.Get());
     }
-    void SelectPalette(HPALETTE palette) { paletteSelected_.emplace(dc_.Get(), palette, TRUE); }
+    void SelectPalette(HPALETTE palette) { paletteSelected_.emplace(dc_.Get(), palette, kForceBackground); }
     HDC Dc() const noexcept { return dc_.Get(); }
 
     void Release() noexcept {
