@@ -221,25 +221,19 @@ bool operator==(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
-class Ole : public ComTest {
+class Ole : public ControlTest {
 protected:
     void SetUp() override {
-        ComTest::SetUp();
-        objectsAtStart = kiv::module::LiveObjects();
-        gdiAtStart = platform::LiveObjects();
-        control = NewControl();
-        ASSERT_TRUE(control);
+        ControlTest::SetUp();
+        registry = nullptr;
         ole = As<IOleObject>(IID_IOleObject);
         inPlace = As<IOleInPlaceObject>(IID_IOleInPlaceObject);
         ASSERT_TRUE(ole && inPlace);
     }
-    void TearDown() override {
+    void ReleaseAll() override {
         inPlace.Reset();
         ole.Reset();
-        control.Reset();
-        EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart) << "every object of the test is gone";
-        EXPECT_EQ(platform::LiveObjects(), gdiAtStart);
-        ComTest::TearDown();
+        ControlTest::ReleaseAll();
     }
 
     template <class I>
@@ -259,9 +253,6 @@ protected:
         ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, nullptr, &where), S_OK);
     }
 
-    long objectsAtStart = 0;
-    platform::Counts gdiAtStart;
-    ComPtr<_KivCtl> control;
     ComPtr<IOleObject> ole;
     ComPtr<IOleInPlaceObject> inPlace;
 };

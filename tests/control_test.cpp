@@ -15,24 +15,7 @@ namespace platform = kiv::platform;
 
 namespace {
 
-class Control : public ComTest {
-protected:
-    void SetUp() override {
-        ComTest::SetUp();
-        gdiAtStart = platform::LiveObjects();
-        objectsAtStart = kiv::module::LiveObjects();
-    }
-    void TearDown() override {
-        // Every control, registry and surface of a test is gone with its references, and so are
-        // their platform objects (the control's own device context included).
-        EXPECT_EQ(platform::LiveObjects(), gdiAtStart);
-        EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
-        ComTest::TearDown();
-    }
-
-    platform::Counts gdiAtStart;
-    long objectsAtStart = 0;
-};
+class Control : public BalancedTest {};
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 

@@ -15,21 +15,6 @@ using namespace kivtest;
 
 namespace {
 
-std::wstring ModulePath() {
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"KIVDRAW.OCX";
-}
-
-std::wstring GuidText(REFGUID guid) {
-    wchar_t text[40] = {};
-    ::StringFromGUID2(guid, text, 40);
-    return text;
-}
-
-bool SameText(const std::wstring& a, const std::wstring& b) { return ::lstrcmpiW(a.c_str(), b.c_str()) == 0; }
-
 const wchar_t kUserClasses[] = L"Software\\Classes";
 
 bool KeyExists(HKEY root, const std::wstring& key) {
@@ -51,7 +36,7 @@ std::wstring User(const std::wstring& key) { return std::wstring(kUserClasses) +
 
 // regsvr32 of this machine (of the module's architecture: the same as this program's), to its end.
 DWORD RunRegsvr32(const std::wstring& options) {
-    std::wstring command = L"regsvr32.exe /s " + options + L" \"" + ModulePath() + L"\"";
+    std::wstring command = L"regsvr32.exe /s " + options + L" \"" + OcxPath() + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -72,7 +57,7 @@ class MachineRegistrationAside {
 public:
     MachineRegistrationAside() {
         wasRegistered_ = KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_KivCtl));
-        module_ = ::LoadLibraryW(ModulePath().c_str());
+        module_ = ::LoadLibraryW(OcxPath().c_str());
         if (module_) Call("DllUnregisterServer");
     }
     ~MachineRegistrationAside() {
@@ -126,7 +111,7 @@ TEST_F(PerUser, RegistrationForTheUserWritesItsKeysThereAndRemovesThem) {
     ASSERT_EQ(RunRegsvr32(L"/n /i:user"), 0u);
 
     // The control, as a container finds it.
-    const std::wstring path = ModulePath();
+    const std::wstring path = OcxPath();
     EXPECT_EQ(Value(HKEY_CURRENT_USER, User(control)), L"KivCtl");
     EXPECT_TRUE(SameText(Value(HKEY_CURRENT_USER, User(control + L"\\InprocServer32")), path));
     EXPECT_EQ(Value(HKEY_CURRENT_USER, User(control + L"\\InprocServer32"), L"ThreadingModel"), L"Apartment");

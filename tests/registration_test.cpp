@@ -24,21 +24,8 @@ namespace {
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using NoArgumentsFn = HRESULT(STDAPICALLTYPE*)();
 
-std::wstring OcxPath() {
-    wchar_t path[MAX_PATH] = {};
-    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L"\\/")) + L"\\KIVDRAW.OCX";
-}
-
 std::wstring Lower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
-
-std::wstring GuidText(REFGUID guid) {
-    wchar_t text[40] = {};
-    ::StringFromGUID2(guid, text, 40);
     return text;
 }
 

@@ -20,26 +20,8 @@ namespace platform = kiv::platform;
 
 namespace {
 
-class Registry : public ComTest {
+class Registry : public ControlTest {
 protected:
-    void SetUp() override {
-        ComTest::SetUp();
-        gdiAtStart = platform::LiveObjects();
-        objectsAtStart = kiv::module::LiveObjects();
-        control = NewControl();
-        ASSERT_TRUE(control);
-        registry = BitmapsOf(control.Get());
-        ASSERT_TRUE(registry);
-    }
-    void TearDown() override {
-        registry = nullptr;
-        control = nullptr;
-        // Whatever a test made is gone with the control, the registry and the test's own references.
-        EXPECT_EQ(platform::LiveObjects(), gdiAtStart);
-        EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
-        ComTest::TearDown();
-    }
-
     kiv::KivFactory& Own() { return kiv::Own<kiv::KivFactory>(registry.Get()); }
 
     ComPtr<_KivBitmap> ItemInt(short index) {
@@ -58,10 +40,6 @@ protected:
     void RemoveInt(short index) { EXPECT_EQ(registry->RemoveInt(&index), S_OK) << "RemoveInt(" << index << ")"; }
     short Count() { return CountOf(registry.Get()); }
 
-    platform::Counts gdiAtStart;
-    long objectsAtStart = 0;
-    ComPtr<_KivCtl> control;
-    ComPtr<_KivFactory> registry;
 };
 
 bool Same(_KivBitmap* a, _KivBitmap* b) { return a && b && kiv::SameObject(a, b); }

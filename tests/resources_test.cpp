@@ -15,28 +15,12 @@ using namespace kivtest;
 
 namespace {
 
-// The module beside this program.
-std::wstring ModulePath() {
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"KIVDRAW.OCX";
-}
-
-std::wstring GuidText(REFGUID guid) {
-    wchar_t text[40] = {};
-    ::StringFromGUID2(guid, text, 40);
-    return text;
-}
-
-bool SameText(const std::wstring& a, const std::wstring& b) { return ::lstrcmpiW(a.c_str(), b.c_str()) == 0; }
-
 // ---- resources ----------------------------------------------------------------------------------
 
 class Resources : public ::testing::Test {
 protected:
     void SetUp() override {
-        module_ = ::LoadLibraryExW(ModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        module_ = ::LoadLibraryExW(OcxPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(module_, nullptr) << "cannot read the module's resources";
     }
     void TearDown() override {
@@ -157,7 +141,7 @@ private:
 };
 
 TEST_F(Resources, TheVersionRecordDescribesTheModule) {
-    const Version version(ModulePath());
+    const Version version(OcxPath());
     ASSERT_TRUE(version.Present());
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(version.Query(L"\\"));
     ASSERT_NE(fixed, nullptr);
@@ -199,7 +183,7 @@ class Registered : public ComTest {
 protected:
     void SetUp() override {
         ComTest::SetUp();
-        ASSERT_EQ(::LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, library.Put()), S_OK);
+        ASSERT_EQ(::LoadTypeLibEx(OcxPath().c_str(), REGKIND_NONE, library.Put()), S_OK);
     }
     void TearDown() override {
         library.Reset();
@@ -214,8 +198,8 @@ TEST_F(Registered, TheControlIsRegisteredWithItsMiscStatusAndToolboxBitmap) {
     ASSERT_NE(status, L"(missing)");
     EXPECT_EQ(std::stoul(status), 0x24591ul);
     EXPECT_NE(ClassesValue(key + L"\\Control"), L"(missing)") << "registered as a control";
-    EXPECT_TRUE(SameText(ClassesValue(key + L"\\ToolboxBitmap32"), ModulePath() + L", 30000"));
-    EXPECT_TRUE(SameText(ClassesValue(key + L"\\InprocServer32"), ModulePath())) << "the module of this build";
+    EXPECT_TRUE(SameText(ClassesValue(key + L"\\ToolboxBitmap32"), OcxPath() + L", 30000"));
+    EXPECT_TRUE(SameText(ClassesValue(key + L"\\InprocServer32"), OcxPath())) << "the module of this build";
     EXPECT_EQ(ClassesValue(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
 }
 
@@ -256,7 +240,7 @@ TEST_F(Registered, TheTypeLibraryAndTheRegistryNameTheSameClasses) {
     // The registered type library is this module's, version 21.0.
     BSTR path = nullptr;
     ASSERT_EQ(::QueryPathOfRegTypeLib(libraryId, 21, 0, 0, &path), S_OK);
-    EXPECT_TRUE(SameText(path ? path : L"", ModulePath()));
+    EXPECT_TRUE(SameText(path ? path : L"", OcxPath()));
     ::SysFreeString(path);
 }
 

@@ -20,30 +20,7 @@ namespace {
 constexpr OLE_COLOR kButtonFace = 0x8000000F;
 constexpr OLE_COLOR kUnknownSystemColour = 0x80000099;
 
-class Surface : public ComTest {
-protected:
-    void SetUp() override {
-        ComTest::SetUp();
-        gdiAtStart = platform::LiveObjects();
-        objectsAtStart = kiv::module::LiveObjects();
-        control = NewControl();
-        ASSERT_TRUE(control);
-        registry = BitmapsOf(control.Get());
-        ASSERT_TRUE(registry);
-    }
-    void TearDown() override {
-        registry = nullptr;
-        control = nullptr;
-        EXPECT_EQ(platform::LiveObjects(), gdiAtStart);
-        EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
-        ComTest::TearDown();
-    }
-
-    platform::Counts gdiAtStart;
-    long objectsAtStart = 0;
-    ComPtr<_KivCtl> control;
-    ComPtr<_KivFactory> registry;
-};
+class Surface : public ControlTest {};
 
 LONG Get(_KivBitmap* surface, HRESULT (STDMETHODCALLTYPE _KivBitmap::*getter)(LONG*)) {
     LONG value = 0x5A5A5A5A;

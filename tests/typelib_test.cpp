@@ -20,15 +20,6 @@ constexpr UINT kSlot = sizeof(void*);
 
 // ---- reading the library -------------------------------------------------------------------
 
-std::wstring ModuleFolder() {
-    wchar_t path[MAX_PATH] = {};
-    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
-
-std::wstring OcxPath() { return ModuleFolder() + L"\\KIVDRAW.OCX"; }
-
 struct Bstr {
     BSTR s = nullptr;
     ~Bstr() { ::SysFreeString(s); }

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "component/Module.h"
+
 #include <oleauto.h>
 #include <olectl.h>
 
@@ -9,6 +11,32 @@ namespace kivtest {
 
 void ComTest::SetUp() { ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr))); }
 void ComTest::TearDown() { ::CoUninitialize(); }
+
+void BalancedTest::SetUp() {
+    ComTest::SetUp();
+    gdiAtStart = kiv::platform::LiveObjects();
+    objectsAtStart = kiv::module::LiveObjects();
+}
+
+void BalancedTest::TearDown() {
+    ReleaseAll();
+    EXPECT_EQ(kiv::platform::LiveObjects(), gdiAtStart) << "platform objects left behind";
+    EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart) << "objects of the module left behind";
+    ComTest::TearDown();
+}
+
+void ControlTest::SetUp() {
+    BalancedTest::SetUp();
+    control = NewControl();
+    ASSERT_TRUE(control);
+    registry = BitmapsOf(control.Get());
+    ASSERT_TRUE(registry);
+}
+
+void ControlTest::ReleaseAll() {
+    registry = nullptr;
+    control = nullptr;
+}
 
 Recorder::Recorder() : previous_(kiv::platform::SetObserver(this)) {}
 Recorder::~Recorder() { kiv::platform::SetObserver(previous_); }
@@ -65,6 +93,21 @@ COLORREF Rgb(OLE_COLOR color) {
     COLORREF rgb = 0;
     return SUCCEEDED(::OleTranslateColor(color, nullptr, &rgb)) ? rgb : CLR_INVALID;
 }
+
+std::wstring OcxPath() {
+    wchar_t self[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, n);
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"KIVDRAW.OCX";
+}
+
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    ::StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) { return ::lstrcmpiW(a.c_str(), b.c_str()) == 0; }
 
 ColourTarget::ColourTarget(int width, int height, COLORREF fill) {
     HDC screen = ::GetDC(nullptr);

@@ -24,6 +24,29 @@ protected:
     void TearDown() override;
 };
 
+// A test after which every object of the module and every platform object the library made is gone
+// again, with the test's own references.
+class BalancedTest : public ComTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Drops the test's own references before the counts are compared.
+    virtual void ReleaseAll() {}
+
+    kiv::platform::Counts gdiAtStart;
+    long objectsAtStart = 0;
+};
+
+// A balanced test with a control made as a container makes it, and its registry.
+class ControlTest : public BalancedTest {
+protected:
+    void SetUp() override;
+    void ReleaseAll() override;
+
+    ComPtr<_KivCtl> control;
+    ComPtr<_KivFactory> registry;
+};
+
 // Records every platform call on this thread while it lives; `answer` may answer calls itself.
 class Recorder : public kiv::platform::Observer {
 public:
@@ -55,6 +78,11 @@ HDC DcOf(_KivBitmap* surface);
 COLORREF PixelAt(HDC dc, int x, int y);
 // The translation of an OLE colour as the platform gives it now.
 COLORREF Rgb(OLE_COLOR color);
+
+// The built module beside this test program, as the tests that load it by path find it.
+std::wstring OcxPath();
+std::wstring GuidText(REFGUID guid);
+bool SameText(const std::wstring& a, const std::wstring& b);  // case-insensitive
 
 // A colour memory context of the screen's format, for targets of copies.
 class ColourTarget {
