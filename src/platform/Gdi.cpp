@@ -53,9 +53,22 @@ auto Perform(Entry<Fn>& entry, std::string text, A... args) {
     return result;
 }
 
+// The platform's one shared 1 x 1 monochrome bitmap: what every new memory context holds, and what
+// CreateCompatibleBitmap hands out for every request of an empty width or height. It is nobody's to
+// delete (deleting it succeeds and changes nothing), so it is no object of the library's.
+HGDIOBJ SharedBitmap() noexcept {
+    static const HGDIOBJ shared = [] {
+        HDC dc = ::CreateCompatibleDC(nullptr);
+        HGDIOBJ bitmap = dc ? ::GetCurrentObject(dc, OBJ_BITMAP) : nullptr;
+        if (dc) ::DeleteDC(dc);
+        return bitmap;
+    }();
+    return shared;
+}
+
 template <class H>
 H Track(H handle, Kind kind) {
-    if (handle) tLive[handle] = kind;
+    if (handle && !(kind == Kind::Bitmap && handle == SharedBitmap())) tLive[handle] = kind;
     return handle;
 }
 

@@ -32,7 +32,8 @@ Observer* SetObserver(Observer* observer) noexcept;
 Observer* CurrentObserver() noexcept;
 
 // Platform objects that the library made through this layer and that still exist. A handle that GDI
-// no longer knows (deleted by its new owner) is not counted.
+// no longer knows (deleted by its new owner) is not counted, nor the platform's shared 1 x 1 bitmap
+// that it hands out for a bitmap of an empty size.
 struct Counts {
     int dcs = 0;
     int bitmaps = 0;
