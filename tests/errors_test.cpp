@@ -56,22 +56,6 @@ struct Exception : EXCEPINFO {
     }
 };
 
-VARIANT I4(long v) {
-    VARIANT x;
-    ::VariantInit(&x);
-    V_VT(&x) = VT_I4;
-    V_I4(&x) = v;
-    return x;
-}
-
-VARIANT I2(short v) {
-    VARIANT x;
-    ::VariantInit(&x);
-    V_VT(&x) = VT_I2;
-    V_I2(&x) = v;
-    return x;
-}
-
 VARIANT Missing() {
     VARIANT x;
     ::VariantInit(&x);
@@ -140,32 +124,18 @@ std::function<bool(platform::Call&)> Raising(std::string name, long number) {
     };
 }
 
-class Errors : public ComTest {
+class Errors : public ControlTest {
 protected:
     void SetUp() override {
-        ComTest::SetUp();
-        objectsBefore = kiv::module::LiveObjects();
-        gdiBefore = platform::LiveObjects();
-        control = NewControl();
-        ASSERT_TRUE(control);
-        registry = BitmapsOf(control.Get());
-        ASSERT_TRUE(registry);
+        ControlTest::SetUp();
         surface = Create(registry.Get(), L"s", 16, 12);
         ASSERT_TRUE(surface);
     }
-    void TearDown() override {
+    void ReleaseAll() override {
         surface.Reset();
-        registry.Reset();
-        control.Reset();
-        EXPECT_EQ(kiv::module::LiveObjects(), objectsBefore) << "every object of the test is gone";
-        EXPECT_EQ(platform::LiveObjects(), gdiBefore) << "every platform object of the test is gone";
-        ComTest::TearDown();
+        ControlTest::ReleaseAll();
     }
 
-    long objectsBefore = 0;
-    platform::Counts gdiBefore;
-    ComPtr<_KivCtl> control;
-    ComPtr<_KivFactory> registry;
     ComPtr<_KivBitmap> surface;
 };
 

@@ -45,20 +45,6 @@ constexpr DISPID kBPrint = 0x60030018;
 constexpr DISPID kCopy = 0x60030012;
 constexpr DISPID kForeColor = 0x68030002;
 
-VARIANT I2(short v) {
-    VARIANT x;
-    ::VariantInit(&x);
-    V_VT(&x) = VT_I2;
-    V_I2(&x) = v;
-    return x;
-}
-VARIANT I4(long v) {
-    VARIANT x;
-    ::VariantInit(&x);
-    V_VT(&x) = VT_I4;
-    V_I4(&x) = v;
-    return x;
-}
 VARIANT Text(const std::wstring& text) {
     VARIANT x;
     ::VariantInit(&x);

@@ -435,14 +435,6 @@ struct Var : VARIANT {
     Var& operator=(const Var&) = delete;
 };
 
-VARIANT I4(long v) {
-    VARIANT x;
-    ::VariantInit(&x);
-    V_VT(&x) = VT_I4;
-    V_I4(&x) = v;
-    return x;
-}
-
 VARIANT ByRef(VARTYPE type, void* where) {
     VARIANT x;
     ::VariantInit(&x);

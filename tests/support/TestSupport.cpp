@@ -94,6 +94,22 @@ COLORREF Rgb(OLE_COLOR color) {
     return SUCCEEDED(::OleTranslateColor(color, nullptr, &rgb)) ? rgb : CLR_INVALID;
 }
 
+VARIANT I2(short value) {
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I2;
+    V_I2(&v) = value;
+    return v;
+}
+
+VARIANT I4(long value) {
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+
 std::wstring OcxPath() {
     wchar_t self[MAX_PATH] = {};
     DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);

@@ -79,6 +79,10 @@ COLORREF PixelAt(HDC dc, int x, int y);
 // The translation of an OLE colour as the platform gives it now.
 COLORREF Rgb(OLE_COLOR color);
 
+// Arguments for late-bound calls.
+VARIANT I2(short value);
+VARIANT I4(long value);
+
 // The built module beside this test program, as the tests that load it by path find it.
 std::wstring OcxPath();
 std::wstring GuidText(REFGUID guid);
