@@ -404,7 +404,7 @@ TEST_F(Ole, VerbsActivateInPlaceWithoutUserInterface) {
 
 // ---- the extent ------------------------------------------------------------------------------
 
-TEST_F(Ole, SetExtentAlwaysEndsAtTheControlsOwnSize) {
+TEST_F(Ole, SetExtentRefusesEverySizeButTheControlsOwn) {
     const SIZEL own = OwnExtent();
     if (ScreenDpi(LOGPIXELSX) == 96 && ScreenDpi(LOGPIXELSY) == 96) {
         EXPECT_EQ(own.cx, 847);
@@ -417,12 +417,19 @@ TEST_F(Ole, SetExtentAlwaysEndsAtTheControlsOwnSize) {
     const float twipsX = 1440.0f / static_cast<float>(ScreenDpi(LOGPIXELSX));
     for (SIZEL size : asked) {
         SIZEL request = size;
-        EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &request), S_OK);
+        const bool ownSize = size.cx == own.cx && size.cy == own.cy;
+        EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &request), ownSize ? S_OK : E_FAIL)
+            << "asked " << size.cx << " x " << size.cy;
         const SIZEL now = Extent();
         EXPECT_EQ(now.cx, own.cx) << "asked " << size.cx << " x " << size.cy;
         EXPECT_EQ(now.cy, own.cy) << "asked " << size.cx << " x " << size.cy;
-        EXPECT_FLOAT_EQ(self.WidthTwips(), 32.0f * twipsX) << "the resize handler ran";
+        EXPECT_FLOAT_EQ(self.WidthTwips(), 32.0f * twipsX);
     }
+    // The own size as a container rounds it from twips (480 x 465 at 96 dots per inch) is the own size.
+    SIZEL rounded = {own.cx - 1, own.cy + 1};
+    EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &rounded), S_OK);
+    SIZEL wider = {::MulDiv(33, 2540, ScreenDpi(LOGPIXELSX)), own.cy};
+    EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &wider), E_FAIL) << "one pixel wider";
     // The view reports the same extent; other aspects are not the control's.
     auto view = As<IViewObject2>(IID_IViewObject2);
     SIZEL viewed = {};
@@ -476,9 +483,9 @@ TEST_F(Ole, AResizeFromInsideTheNotificationChangesNothing) {
         EXPECT_EQ(inPlace->SetObjectRects(&given, &given), S_OK);
         SIZEL same = inside;
         EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &same), S_OK);
-        // Insisting on the container's own size: the extent stays, and no second answer comes.
+        // Insisting on the container's own size: refused, and no second answer comes.
         SIZEL big = {5000, 5000};
-        EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &big), S_OK);
+        EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &big), E_FAIL);
         const RECT insisted = {0, 0, 200, 200};
         EXPECT_EQ(inPlace->SetObjectRects(&insisted, &insisted), S_OK);
     };

@@ -3,7 +3,8 @@
 // The keys go below HKEY_CURRENT_USER\Software\Classes and nowhere else, and are gone again after
 // the removal. Wine does not show the user's classes through HKEY_CLASSES_ROOT (Windows does), so
 // creation by ProgID is tried with the user's keys copied machine-wide for that moment. The
-// machine-wide registration is taken away for the test and put back as it was found.
+// machine-wide registration is taken away for the test and put back as it was found. A machine-wide
+// registration and removal, in turn, leave the user's own copies of the keys alone.
 #include "TestSupport.h"
 
 #include <oleauto.h>
@@ -99,7 +100,95 @@ private:
     std::vector<std::wstring> keys_;
 };
 
+// Keys of the user's own below HKEY_CURRENT_USER\Software\Classes, each with a value that no
+// registration writes; removed when the test ends.
+class UsersOwnKeys {
+public:
+    explicit UsersOwnKeys(std::vector<std::wstring> keys) : keys_(std::move(keys)) {
+        for (const std::wstring& key : keys_) {
+            EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, User(key).c_str(), L"Mine", REG_SZ, kMark, sizeof(kMark)),
+                      ERROR_SUCCESS);
+        }
+    }
+    ~UsersOwnKeys() {
+        for (const std::wstring& key : keys_) ::RegDeleteTreeW(HKEY_CURRENT_USER, User(key).c_str());
+    }
+    // Each key with its value and nothing below it.
+    void ExpectUntouched() const {
+        for (const std::wstring& key : keys_) {
+            SCOPED_TRACE(std::string(key.begin(), key.end()));
+            EXPECT_EQ(Value(HKEY_CURRENT_USER, User(key), L"Mine"), kMark);
+            HKEY opened = nullptr;
+            DWORD subkeys = 99;
+            if (::RegOpenKeyExW(HKEY_CURRENT_USER, User(key).c_str(), 0, KEY_READ, &opened) == ERROR_SUCCESS) {
+                ::RegQueryInfoKeyW(opened, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr);
+                ::RegCloseKey(opened);
+            }
+            EXPECT_EQ(subkeys, 0u) << "nothing written below the user's key";
+        }
+    }
+
+private:
+    static constexpr wchar_t kMark[] = L"the user's own";
+    std::vector<std::wstring> keys_;
+};
+
+// HKEY_CLASSES_ROOT as Windows shows it to a user who has copies of the keys: writes and deletions
+// through it reach the user's copies. Wine does not merge the two, so for this process it stands
+// for the user's classes alone while this lives.
+class ClassesRootShowsTheUsers {
+public:
+    ClassesRootShowsTheUsers() {
+        ::RegOpenKeyExW(HKEY_CURRENT_USER, kUserClasses, 0, KEY_ALL_ACCESS, &classes_);
+        EXPECT_EQ(::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_), ERROR_SUCCESS);
+    }
+    ~ClassesRootShowsTheUsers() {
+        ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+        if (classes_) ::RegCloseKey(classes_);
+    }
+
+private:
+    HKEY classes_ = nullptr;
+};
+
 class PerUser : public ComTest {};
+
+TEST_F(PerUser, MachineWideRegistrationLeavesTheUsersCopiesAlone) {
+    MachineRegistrationAside aside;
+    ASSERT_TRUE(aside.Loaded());
+    const std::wstring control = L"CLSID\\" + GuidText(CLSID_KivCtl);
+    const std::wstring library = L"TypeLib\\" + GuidText(LIBID_Kiv);
+    UsersOwnKeys own({control, L"Kiv.KivCtl", library});
+    HMODULE module = ::LoadLibraryW(OcxPath().c_str());
+    ASSERT_NE(module, nullptr);
+    const auto entry = [&](const char* name) {
+        return reinterpret_cast<EntryPoint>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+    };
+    HKEY machine = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ, &machine), ERROR_SUCCESS);
+
+    {
+        ClassesRootShowsTheUsers merged;
+        EXPECT_EQ(entry("DllRegisterServer")(), S_OK);
+    }
+    own.ExpectUntouched();
+    const std::wstring platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+    EXPECT_TRUE(SameText(Value(machine, control + L"\\InprocServer32"), OcxPath()));
+    EXPECT_EQ(Value(machine, L"Kiv.KivCtl\\CLSID"), GuidText(CLSID_KivCtl));
+    EXPECT_TRUE(SameText(Value(machine, library + L"\\15.0\\0\\" + platform), OcxPath()));
+
+    {
+        ClassesRootShowsTheUsers merged;
+        EXPECT_EQ(entry("DllUnregisterServer")(), S_OK);
+    }
+    own.ExpectUntouched();
+    EXPECT_FALSE(KeyExists(machine, control));
+    EXPECT_FALSE(KeyExists(machine, L"Kiv.KivCtl"));
+    EXPECT_FALSE(KeyExists(machine, library + L"\\15.0\\0\\" + platform));
+    ::RegCloseKey(machine);
+    ::FreeLibrary(module);
+}
 
 TEST_F(PerUser, RegistrationForTheUserWritesItsKeysThereAndRemovesThem) {
     MachineRegistrationAside aside;

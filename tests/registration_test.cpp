@@ -1,5 +1,6 @@
 // The built module as a COM server: its exports and imports, self-registration (the keys written,
-// registering twice, unregistering, registering again), the class objects and DllCanUnloadNow.
+// registering twice, unregistering, registering again), the class objects and DllCanUnloadNow, also
+// with the module loaded and freed by COM.
 // The suite's register_module step registers the module machine-wide before this program runs; the
 // program leaves it registered again, whatever happens in between.
 #include "TestSupport.h"
@@ -359,6 +360,8 @@ TEST_F(Module, ClassObjectServesTheControlOnly) {
     ASSERT_EQ(factory->CreateInstance(nullptr, IID__KivCtl, reinterpret_cast<void**>(control.Put())), S_OK);
     EXPECT_TRUE(BitmapsOf(control.Get()));
     control.Reset();
+    outer.Reset();
+    factory.Reset();
     EXPECT_EQ(CanUnloadNow(), S_OK) << "a refused aggregation leaves nothing behind";
 }
 
@@ -366,15 +369,23 @@ TEST_F(Module, CanUnloadOnlyWhenNothingOfItLives) {
     ASSERT_EQ(CanUnloadNow(), S_OK);
     ComPtr<IClassFactory> factory = ClassObject();
     ASSERT_TRUE(factory);
-    EXPECT_EQ(CanUnloadNow(), S_OK) << "the class object alone keeps nothing";
-
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(CanUnloadNow(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "a held class object keeps the module";
+    ComPtr<IClassFactory> second = ClassObject();
+    factory.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "every reference counts";
+    second.Reset();
     EXPECT_EQ(CanUnloadNow(), S_OK);
+
+    factory = ClassObject();
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "locked";
+    factory = ClassObject();
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
 
     ComPtr<_KivCtl> control;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID__KivCtl, reinterpret_cast<void**>(control.Put())), S_OK);
+    factory.Reset();
     EXPECT_EQ(CanUnloadNow(), S_FALSE);
     ComPtr<_KivFactory> registry = BitmapsOf(control.Get());
     ASSERT_TRUE(registry);
@@ -392,12 +403,40 @@ TEST_F(Module, CanUnloadOnlyWhenNothingOfItLives) {
     EXPECT_EQ(CanUnloadNow(), S_OK);
 
     // A registry kept alone after its control is gone.
+    factory = ClassObject();
     ASSERT_EQ(factory->CreateInstance(nullptr, IID__KivCtl, reinterpret_cast<void**>(control.Put())), S_OK);
+    factory.Reset();
     registry = BitmapsOf(control.Get());
     control.Reset();
     EXPECT_EQ(CanUnloadNow(), S_FALSE) << "the registry is held";
     registry.Reset();
     EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+// A host that keeps the class object from CoGetClassObject and makes controls with it later, while
+// COM frees the modules that say they can be unloaded.
+class HeldClassObject : public ComTest {};
+
+TEST_F(HeldClassObject, KeepsTheModuleLoadedUntilReleased) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(::CoGetClassObject(CLSID_KivCtl, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                 reinterpret_cast<void**>(factory.Put())),
+              S_OK);
+    const HMODULE loaded = ::GetModuleHandleW(L"KIVDRAW.OCX");
+    ASSERT_NE(loaded, nullptr) << "COM loaded the registered module";
+    const auto canUnload = reinterpret_cast<NoArgumentsFn>(reinterpret_cast<void*>(::GetProcAddress(loaded, "DllCanUnloadNow")));
+    ASSERT_TRUE(canUnload);
+    EXPECT_EQ(canUnload(), S_FALSE);
+
+    ::CoFreeUnusedLibrariesEx(0, 0);
+    ASSERT_EQ(::GetModuleHandleW(L"KIVDRAW.OCX"), loaded) << "unloaded under a held class object";
+    ComPtr<_KivCtl> control;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID__KivCtl, reinterpret_cast<void**>(control.Put())), S_OK);
+    EXPECT_TRUE(BitmapsOf(control.Get()));
+    control.Reset();
+
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_OK);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "../control/KivCtl.h"
 #include "Module.h"
 
+#include <atomic>
+
 namespace kiv {
 namespace {
 
@@ -12,14 +14,23 @@ public:
         if (!out) return E_POINTER;
         if (iid == IID_IUnknown || iid == IID_IClassFactory) {
             *out = static_cast<IClassFactory*>(this);
+            AddRef();
             return S_OK;
         }
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    // A static object: its lifetime is the module's, and locks are counted through LockServer.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    // A static object, but a host that holds it may call CreateInstance at any later time: every
+    // reference handed out keeps the module loaded like a lock (DllCanUnloadNow), and the count
+    // goes back to the module's own one reference.
+    STDMETHODIMP_(ULONG) AddRef() override {
+        module::LockServer(true);
+        return static_cast<ULONG>(++references_);
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        module::LockServer(false);
+        return static_cast<ULONG>(--references_);
+    }
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -45,6 +56,9 @@ public:
         module::LockServer(lock != FALSE);
         return S_OK;
     }
+
+private:
+    std::atomic<long> references_{1};  // the module's own
 };
 
 }  // namespace

@@ -5,7 +5,8 @@
 
 namespace kiv {
 
-// The module's one class object for KivCtl (not counted as an object of the module).
+// The module's one class object for KivCtl. It is not counted as an object of the module; the
+// references that others hold on it keep the module loaded as locks do.
 IClassFactory* ControlClassObject() noexcept;
 
 }  // namespace kiv

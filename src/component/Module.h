@@ -13,6 +13,7 @@ void ObjectCreated() noexcept;
 void ObjectDestroyed() noexcept;
 long LiveObjects() noexcept;
 
+// Locks on the class objects: LockServer, and every reference that others hold on one.
 void LockServer(bool lock) noexcept;
 long Locks() noexcept;
 

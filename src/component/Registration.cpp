@@ -5,6 +5,7 @@
 
 #include <oleauto.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,39 +73,63 @@ std::vector<Value> Values(const std::wstring& path) {
     return values;
 }
 
-// The keys whose whole trees this module owns.
-std::vector<std::wstring> OwnedKeys() {
+// The keys whose whole trees belong to this build alone: on 64-bit Windows the class keys of a
+// 32-bit module live in the 32-bit view of the registry, apart from those of a 64-bit module.
+std::vector<std::wstring> ClassKeys() {
     std::vector<std::wstring> keys;
     for (const ClassInfo& info : kClasses) keys.push_back(L"CLSID\\" + GuidText(*info.clsid));
-    keys.push_back(kProgId);
-    keys.push_back(kProgIdVersion);
     return keys;
 }
 
-// Where the classes live: HKEY_CLASSES_ROOT, or the current user's Software\Classes.
+// The ProgID keys, which both views share: the other architecture's build may rely on them too.
+std::vector<std::wstring> ProgIdKeys() { return {kProgId, kProgIdVersion}; }
+
+HKEY Hive(Scope scope) noexcept { return scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+// Where this scope's classes live, opened directly: HKEY_LOCAL_MACHINE\Software\Classes or
+// HKEY_CURRENT_USER\Software\Classes. Never the merged HKEY_CLASSES_ROOT, through which Windows writes
+// and deletes in the user's copy of a key whenever the user has one.
 class ClassesRoot {
 public:
-    explicit ClassesRoot(Scope scope) {
-        if (scope == Scope::Machine) {
-            key_ = HKEY_CLASSES_ROOT;
-        } else if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                     &key_, nullptr) == ERROR_SUCCESS) {
-            owned_ = true;
-        } else {
+    explicit ClassesRoot(Scope scope) noexcept {
+        if (::RegCreateKeyExW(Hive(scope), L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                              nullptr) != ERROR_SUCCESS) {
             key_ = nullptr;
         }
     }
     ClassesRoot(const ClassesRoot&) = delete;
     ClassesRoot& operator=(const ClassesRoot&) = delete;
     ~ClassesRoot() {
-        if (owned_) ::RegCloseKey(key_);
+        if (key_) ::RegCloseKey(key_);
     }
     HKEY Get() const noexcept { return key_; }
 
 private:
     HKEY key_ = nullptr;
-    bool owned_ = false;
 };
+
+// The registry view of the other architecture's build, if this system has one: the 32-bit view
+// for a 64-bit module; the 64-bit view for a 32-bit module under WOW64; none on 32-bit Windows.
+std::optional<REGSAM> OtherView() noexcept {
+    if constexpr (sizeof(void*) == 8) {
+        return KEY_WOW64_32KEY;
+    } else {
+        BOOL wow64 = FALSE;
+        if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) return KEY_WOW64_64KEY;
+        return std::nullopt;
+    }
+}
+
+// Whether the other architecture's build has the control registered in this scope.
+bool OtherBuildRegistered(Scope scope) {
+    const std::optional<REGSAM> view = OtherView();
+    if (!view) return false;
+    const std::wstring server = L"Software\\Classes\\CLSID\\" + GuidText(CLSID_KivCtl) + L"\\InprocServer32";
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(Hive(scope), server.c_str(), 0, KEY_QUERY_VALUE | *view, &key) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(key);
+    return true;
+}
 
 HRESULT Write(HKEY root, const Value& value) {
     HKEY key = nullptr;
@@ -119,16 +144,18 @@ HRESULT Write(HKEY root, const Value& value) {
 
 SYSKIND OwnSysKind() { return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32; }
 
-// For the type library calls of a per-user registration, HKEY_CLASSES_ROOT stands for the user's
-// classes. Windows' RegisterTypeLibForUser writes there by itself; Wine's writes machine-wide, and
-// its UnRegisterTypeLibForUser would remove a machine-wide registration of the library.
-class UserClassesAsRoot {
+// HKEY_CLASSES_ROOT stands for this scope's classes while the type library calls run, since they
+// write and delete through HKEY_CLASSES_ROOT themselves. Machine-wide that keeps them out of the
+// user's copies of the keys; per user, Windows' RegisterTypeLibForUser writes there by itself, but
+// Wine's writes machine-wide, and its UnRegisterTypeLibForUser would remove a machine-wide
+// registration of the library.
+class ClassesAsRoot {
 public:
-    explicit UserClassesAsRoot(HKEY userClasses) noexcept
-        : active_(userClasses && ::RegOverridePredefKey(HKEY_CLASSES_ROOT, userClasses) == ERROR_SUCCESS) {}
-    UserClassesAsRoot(const UserClassesAsRoot&) = delete;
-    UserClassesAsRoot& operator=(const UserClassesAsRoot&) = delete;
-    ~UserClassesAsRoot() {
+    explicit ClassesAsRoot(HKEY classes) noexcept
+        : active_(classes && ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes) == ERROR_SUCCESS) {}
+    ClassesAsRoot(const ClassesAsRoot&) = delete;
+    ClassesAsRoot& operator=(const ClassesAsRoot&) = delete;
+    ~ClassesAsRoot() {
         if (active_) ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     }
 
@@ -146,11 +173,11 @@ HRESULT Register(Scope scope) noexcept {
         ITypeLib* library = module::TypeLibrary();
         if (!library) return SELFREG_E_TYPELIB;
         HRESULT status = S_OK;
-        if (scope == Scope::Machine) {
-            status = ::RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
-        } else {
-            UserClassesAsRoot user(root.Get());
-            status = ::RegisterTypeLibForUser(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
+        {
+            ClassesAsRoot classes(root.Get());
+            LPOLESTR file = const_cast<LPOLESTR>(path.c_str());
+            status = scope == Scope::Machine ? ::RegisterTypeLib(library, file, nullptr)
+                                             : ::RegisterTypeLibForUser(library, file, nullptr);
         }
         if (FAILED(status)) return SELFREG_E_TYPELIB;
         for (const Value& value : Values(path)) {
@@ -166,12 +193,16 @@ HRESULT Unregister(Scope scope) noexcept {
     try {
         ClassesRoot root(scope);
         if (!root.Get()) return SELFREG_E_CLASS;
-        for (const std::wstring& key : OwnedKeys()) ::RegDeleteTreeW(root.Get(), key.c_str());
-        // Nothing registered is nothing to remove.
+        for (const std::wstring& key : ClassKeys()) ::RegDeleteTreeW(root.Get(), key.c_str());
+        if (!OtherBuildRegistered(scope)) {
+            for (const std::wstring& key : ProgIdKeys()) ::RegDeleteTreeW(root.Get(), key.c_str());
+        }
+        // Nothing registered is nothing to remove. The library's registration keeps the other
+        // architecture's entry (win32 beside win64) when there is one.
+        ClassesAsRoot classes(root.Get());
         if (scope == Scope::Machine) {
             ::UnRegisterTypeLib(LIBID_Kiv, kTypeLibMajor, kTypeLibMinor, 0, OwnSysKind());
         } else {
-            UserClassesAsRoot user(root.Get());
             ::UnRegisterTypeLibForUser(LIBID_Kiv, kTypeLibMajor, kTypeLibMinor, 0, OwnSysKind());
         }
         return S_OK;

@@ -124,8 +124,15 @@ STDMETHODIMP KivCtl::SetExtent(DWORD aspect, SIZEL* size) {
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     detail::CallReference<KivCtl> hold(this);
     // 2540 HIMETRIC units and 1440 twips are one inch each.
-    HostSetsExtent(static_cast<float>(size->cx) * 1440.0f / 2540.0f,
-                   static_cast<float>(size->cy) * 1440.0f / 2540.0f);
+    const float widthTwips = static_cast<float>(size->cx) * 1440.0f / 2540.0f;
+    const float heightTwips = static_cast<float>(size->cy) * 1440.0f / 2540.0f;
+    // The size is fixed: any other size is refused, so that the container lays out the real one
+    // instead of stretching the picture. The same size in whole pixels is this size, however the
+    // container rounded it to HIMETRIC.
+    const TwipsPerPixel twips = ScreenTwipsPerPixel();
+    if (std::lround(widthTwips / twips.x) != kWidthPixels || std::lround(heightTwips / twips.y) != kHeightPixels)
+        return E_FAIL;
+    HostSetsExtent(widthTwips, heightTwips);
     return S_OK;
 }
 
