@@ -256,7 +256,7 @@ HRESULT DrawGreenLine(_KivBitmap* surface) {
 
 // A box whose brush cannot be made is not drawn at all. The pen comes after the fill, which already
 // covers the box's border in its colour: without the pen the box is exactly the box.
-TEST_F(Refusals, DrawBoxWithoutItsBrushIsNotDrawn) {
+TEST_F(Refusals, DrawBoxIsNotDrawnWithoutItsBrushAndKeepsItsFillWithoutItsPen) {
     const int asked = EveryRefusal([](Trial& run) { return DrawRedBox(run.surface.Get()); },
                                    [](Trial& run) {
                                        Kept(run);
