@@ -6,8 +6,9 @@
 //
 // Writes OUT_DIR\scene.png. Given the script (scene.vbs), it also runs the script inside this
 // program, writes what the script drew to OUT_DIR\scene-vbs.png and compares the two pictures.
-#include "Image.h"
-#include "PictureFile.h"
+// The pictures are saved through the Windows Imaging Component as the example save_png.cpp saves
+// them (examples/PicturePng.h), and read back from their files for the checks.
+#include "PicturePng.h"
 #include "ScriptHost.h"
 
 #include "kiv.h"
@@ -23,6 +24,7 @@
 #include <string>
 
 using Microsoft::WRL::ComPtr;
+using picturepng::Image;
 
 namespace {
 
@@ -207,8 +209,13 @@ ComPtr<IPicture> DrawScene(_KivCtl* ctl) {
     return picture;
 }
 
+// The colour written as RGB(r, g, b) in Windows code (red in the low byte) as a pixel 0x00RRGGBB.
+constexpr std::uint32_t FromColorRef(COLORREF colorRef) {
+    return ((colorRef & 0xFF) << 16) | (colorRef & 0xFF00) | ((colorRef >> 16) & 0xFF);
+}
+
 // What the eye should see, checked on the saved picture's pixels.
-int CheckScene(const demo::Image& image) {
+int CheckScene(const Image& image) {
     int failures = 0;
     auto expect = [&](bool ok, const char* what) {
         if (!ok) {
@@ -216,7 +223,6 @@ int CheckScene(const demo::Image& image) {
             ++failures;
         }
     };
-    using demo::FromColorRef;
     expect(image.width == W && image.height == H, "the picture is 480 x 320 pixels");
     if (failures) return failures;
     int magenta = 0;
@@ -243,6 +249,26 @@ std::wstring ReadText(const std::wstring& path) {
     return text;
 }
 
+// Saves the picture as OUT_DIR\NAME, a PNG file, and reads the file back: it must hold the picture's
+// pixels exactly. Returns the pixels read from the file.
+Image SaveAndReadBack(IPicture* picture, const std::wstring& outDir, const std::wstring& name, int& failures) {
+    const std::wstring path = outDir + L"\\" + name;
+    picturepng::SavePng(picture, path);
+    const Image saved = picturepng::ReadPng(path);
+    const auto bytes = std::filesystem::file_size(std::filesystem::path(path));
+    std::printf("  wrote %ls, %u x %u pixels, %llu bytes\n", name.c_str(), saved.width, saved.height,
+                static_cast<unsigned long long>(bytes));
+    if (bytes >= std::uintmax_t{saved.width} * saved.height * 3) {
+        std::printf("FAIL: %ls is not compressed\n", name.c_str());
+        ++failures;
+    }
+    if (!(saved == picturepng::PictureImage(picture))) {
+        std::printf("FAIL: %ls does not hold the picture's pixels\n", name.c_str());
+        ++failures;
+    }
+    return saved;
+}
+
 // The apartment of this thread, for as long as the program runs.
 struct Apartment {
     Apartment() { Check(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), "CoInitializeEx"); }
@@ -256,16 +282,15 @@ int Run(const std::wstring& outDir, const std::wstring& script) {
     Check(::CLSIDFromProgID(L"Kiv.KivCtl", &clsid), "CLSIDFromProgID(Kiv.KivCtl): is KIVDRAW.OCX registered?");
 
     std::printf("-- the scene in C++: vtable calls on the registered module\n");
-    demo::Image image;
+    ComPtr<IPicture> picture;
     {
         ComPtr<_KivCtl> ctl;
         Check(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__KivCtl, &ctl), "CoCreateInstance");
-        image = demo::PictureImage(DrawScene(ctl.Get()).Get());
+        picture = DrawScene(ctl.Get());
     }
-    int failures = CheckScene(image);
-    const std::wstring png = outDir + L"\\scene.png";
-    demo::WritePng(png, image);
-    std::printf("  wrote scene.png, %d x %d pixels\n", image.width, image.height);
+    int failures = 0;
+    const Image image = SaveAndReadBack(picture.Get(), outDir, L"scene.png", failures);
+    failures += CheckScene(image);
 
     if (!script.empty()) {
         std::printf("-- the same scene in VBScript, run inside this program so that its picture can be saved\n");
@@ -281,11 +306,10 @@ int Run(const std::wstring& outDir, const std::wstring& script) {
         ComPtr<_KivBitmap> scene;
         if (ComPtr<IDispatch> global = host.Global(L"scene")) global.As(&scene);
         if (!scene) throw std::runtime_error("the script left no surface in its variable scene");
-        ComPtr<IPicture> picture;
-        Check(scene->get_Picture(&picture), "Picture");
-        const demo::Image scripted = demo::PictureImage(picture.Get());
-        demo::WritePng(outDir + L"\\scene-vbs.png", scripted);
-        std::printf("  the script wrote %d lines; wrote scene-vbs.png\n", lines);
+        ComPtr<IPicture> scriptPicture;
+        Check(scene->get_Picture(&scriptPicture), "Picture");
+        std::printf("  the script wrote %d lines\n", lines);
+        const Image scripted = SaveAndReadBack(scriptPicture.Get(), outDir, L"scene-vbs.png", failures);
         int differing = scripted.width == image.width && scripted.height == image.height ? 0 : -1;
         if (differing == 0)
             for (size_t i = 0; i < image.pixels.size(); ++i) differing += image.pixels[i] != scripted.pixels[i];

@@ -189,20 +189,19 @@ protected:
     }
 };
 
-// A brush or pen that the platform refuses leaves no mark of its colour. The fill and the lines are
-// still asked for (no result of these two is looked at), with a null brush or pen: what the platform
-// makes of that is its own (Wine fills with the context's current brush and draws with its current pen).
-TEST_F(Refusals, ClsWithoutItsBrushPaintsNothingInTheBackgroundColour) {
+// A fill, line or box whose brush or pen the platform refuses is not asked of the platform at all:
+// given a null brush or pen, the platform would draw with whatever the context holds (Wine fills with
+// the context's current brush and draws with its current pen), a mark in a colour that is not the
+// shape's.
+TEST_F(Refusals, ClsWithoutItsBrushPaintsNothing) {
     const int asked = EveryRefusal([](Trial& run) { return run.surface->Cls(); },
                                    [](Trial& run) {
                                        Kept(run);
                                        const std::vector<COLORREF> now = Pixels(run.dc, kWidth, kHeight);
-                                       for (size_t i = 0; i < now.size(); ++i) {
-                                           if (run.refused.empty()) {
-                                               EXPECT_EQ(now[i], Rgb(0x8000000F));
-                                           } else {
-                                               EXPECT_NE(now[i], Rgb(0x8000000F)) << run.Label() << " at " << i;
-                                           }
+                                       if (run.refused.empty()) {
+                                           EXPECT_EQ(now, std::vector<COLORREF>(now.size(), Rgb(0x8000000F)));
+                                       } else {
+                                           EXPECT_EQ(now, run.pixels) << run.Label();
                                        }
                                    });
     EXPECT_EQ(asked, 1);
@@ -229,79 +228,99 @@ TEST_F(Refusals, BPrintWithoutItsFontDrawsNothing) {
     EXPECT_EQ(asked, 1);
 }
 
-// Without the brush the inside takes no pixel of the box's colour, without the pen the outline none;
-// nothing outside the box changes either way.
-TEST_F(Refusals, DrawBoxWithoutItsBrushOrPenLeavesNoMarkOfThem) {
-    constexpr int left = 2, top = 3, width = 5, height = 4;
-    const int asked = EveryRefusal(
-        [](Trial& run) {
-            short l = left, t = top, w = width, h = height;
-            LONG colour = kRed;
-            return run.surface->DrawBox(&l, &t, &w, &h, &colour);
-        },
-        [](Trial& run) {
-            Kept(run);
-            const std::vector<COLORREF> now = Pixels(run.dc, kWidth, kHeight);
-            for (int y = 0; y < kHeight; ++y) {
-                for (int x = 0; x < kWidth; ++x) {
-                    const COLORREF was = run.pixels[y * kWidth + x], is = now[y * kWidth + x];
-                    const bool inBox = x >= left && x < left + width && y >= top && y < top + height;
-                    const bool border = inBox && (x == left || x == left + width - 1 || y == top || y == top + height - 1);
-                    if (!inBox) {
-                        EXPECT_EQ(is, was) << run.Label() << " at " << x << "," << y;
-                    } else if (run.refused.empty()) {
-                        EXPECT_EQ(is, kRed) << x << "," << y;
-                    } else if (run.refused == "CreateSolidBrush#1") {
-                        if (border) {
-                            EXPECT_EQ(is, kRed) << run.Label() << " at " << x << "," << y;
-                        } else {
-                            EXPECT_NE(is, kRed) << run.Label() << " at " << x << "," << y;
-                        }
-                    } else {
-                        EXPECT_EQ(run.refused, "CreatePen#1");
-                        if (border) {
-                            EXPECT_NE(is, kRed) << run.Label() << " at " << x << "," << y;
-                        } else {
-                            EXPECT_EQ(is, kRed) << run.Label() << " at " << x << "," << y;
-                        }
-                    }
-                }
-            }
-        });
-    EXPECT_EQ(asked, 2);
+// The surface's pixels with the shape's pixels in its colour.
+std::vector<COLORREF> Painted(std::vector<COLORREF> pixels, const std::function<bool(int, int)>& inShape, COLORREF colour) {
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            if (inShape(x, y)) pixels[y * kWidth + x] = colour;
+    return pixels;
 }
 
-TEST_F(Refusals, DrawLineWithoutItsPenLeavesNoMarkOfItsColour) {
-    const int asked = EveryRefusal([](Trial& run) { OLE_COLOR colour = kGreen; return run.surface->DrawLine(1, 1, 8, 1, &colour); },
+constexpr int kBoxLeft = 2, kBoxTop = 3, kBoxWidth = 5, kBoxHeight = 4;
+bool InBox(int x, int y) {
+    return x >= kBoxLeft && x < kBoxLeft + kBoxWidth && y >= kBoxTop && y < kBoxTop + kBoxHeight;
+}
+HRESULT DrawRedBox(_KivBitmap* surface) {
+    short l = kBoxLeft, t = kBoxTop, w = kBoxWidth, h = kBoxHeight;
+    LONG colour = kRed;
+    return surface->DrawBox(&l, &t, &w, &h, &colour);
+}
+
+// From (1, 1) to (8, 1): the end point is left out.
+bool OnLine(int x, int y) { return y == 1 && x >= 1 && x < 8; }
+HRESULT DrawGreenLine(_KivBitmap* surface) {
+    OLE_COLOR colour = kGreen;
+    return surface->DrawLine(1, 1, 8, 1, &colour);
+}
+
+// A box whose brush cannot be made is not drawn at all. The pen comes after the fill, which already
+// covers the box's border in its colour: without the pen the box is exactly the box.
+TEST_F(Refusals, DrawBoxIsNotDrawnWithoutItsBrushAndKeepsItsFillWithoutItsPen) {
+    const int asked = EveryRefusal([](Trial& run) { return DrawRedBox(run.surface.Get()); },
                                    [](Trial& run) {
                                        Kept(run);
                                        const std::vector<COLORREF> now = Pixels(run.dc, kWidth, kHeight);
-                                       for (int y = 0; y < kHeight; ++y) {
-                                           for (int x = 0; x < kWidth; ++x) {
-                                               const bool onLine = y == 1 && x >= 1 && x < 8;
-                                               const COLORREF is = now[y * kWidth + x];
-                                               if (!onLine) {
-                                                   EXPECT_EQ(is, run.pixels[y * kWidth + x]) << run.Label();
-                                               } else if (run.refused.empty()) {
-                                                   EXPECT_EQ(is, kGreen);
-                                               } else {
-                                                   EXPECT_NE(is, kGreen) << run.Label() << " at " << x;
-                                               }
-                                           }
+                                       if (run.refused == "CreateSolidBrush#1") {
+                                           EXPECT_EQ(now, run.pixels) << run.Label();
+                                       } else {
+                                           EXPECT_EQ(now, Painted(run.pixels, InBox, kRed)) << run.Label();
+                                       }
+                                   });
+    EXPECT_EQ(asked, 2);
+}
+
+TEST_F(Refusals, DrawLineWithoutItsPenIsNotDrawn) {
+    const int asked = EveryRefusal([](Trial& run) { return DrawGreenLine(run.surface.Get()); },
+                                   [](Trial& run) {
+                                       Kept(run);
+                                       const std::vector<COLORREF> now = Pixels(run.dc, kWidth, kHeight);
+                                       if (run.refused.empty()) {
+                                           EXPECT_EQ(now, Painted(run.pixels, OnLine, kGreen));
+                                       } else {
+                                           EXPECT_EQ(now, run.pixels) << run.Label();
                                        }
                                    });
     EXPECT_EQ(asked, 1);
 }
 
+// The objects that a call made, named by the call that made them (NAME#k, its k-th call of that name),
+// and the order in which it gave them back.
+struct Lifetimes {
+    std::set<std::string> made;
+    std::vector<std::string> givenBack;
+    std::string refused;  // the first object that the platform did not make
+};
+
+Lifetimes LifetimesIn(const std::vector<platform::Call>& calls) {
+    Lifetimes out;
+    std::map<std::intptr_t, std::string> names;
+    std::map<std::string, int> perName;
+    for (const auto& call : calls) {
+        const std::string name = call.name;
+        if (MakesAnObject(name)) {
+            const std::string label = name + "#" + std::to_string(++perName[name]);
+            if (call.result) {
+                names[call.result] = label;
+                out.made.insert(label);
+            } else if (out.refused.empty()) {
+                out.refused = label;
+            }
+        } else if (name == "DeleteObject" || name == "DeleteDC" || name == "ReleaseDC") {
+            const auto it = names.find(call.args[name == "ReleaseDC" ? 1 : 0]);
+            if (it != names.end()) out.givenBack.push_back(it->second);
+        }
+    }
+    return out;
+}
+
 // The transparent copy asks for the screen, then the buffer's bitmap and context, the working copy's
 // bitmap, the mask's bitmap, and the working copy's and the mask's contexts. Whichever is refused, the
-// later steps run on: the target is written by one block transfer at most, the last one and only
-// inside the copy's rectangle, and the surface is only read. Without the buffer's context there is
-// nothing to write the target from.
-TEST_F(Refusals, TheTransparentCopyWithoutAScratchObjectWritesItsTargetOnceAtMost) {
+// copy stops there: the target gets no block transfer and keeps every pixel, the surface is only read,
+// and what was made is given back in the order in which a whole copy gives it back.
+TEST_F(Refusals, TheTransparentCopyWithoutOneOfItsObjectsLeavesItsTargetAsItWas) {
     constexpr int targetWidth = 20, targetHeight = 16, at = 3;
-    std::map<std::string, int> damaged;  // pixels of the rectangle that are neither the target's nor the surface's
     constexpr COLORREF kFill = RGB(20, 140, 220);
+    std::vector<std::string> wholeGivingBack;  // as the copy that was refused nothing gave its objects back
     const int asked = EveryRefusal(
         [&](Trial& run) {
             LONG key = static_cast<LONG>(kRed);
@@ -319,48 +338,41 @@ TEST_F(Refusals, TheTransparentCopyWithoutAScratchObjectWritesItsTargetOnceAtMos
         [&](Trial& run) {
             Kept(run);
             EXPECT_EQ(Pixels(run.dc, kWidth, kHeight), run.pixels) << run.Label() << ": the surface changed";
-            const std::vector<COLORREF>& pixels = run.targetPixels;
 
-            // Block transfers onto the target: one at most, and the last block transfer of the copy.
-            int writes = 0, lastBlit = -1, lastWrite = -1;
-            for (size_t i = 0; i < run.calls.size(); ++i) {
-                if (std::string(run.calls[i].name) != "BitBlt") continue;
-                lastBlit = static_cast<int>(i);
-                if (reinterpret_cast<HDC>(run.calls[i].args[0]) == run.target) {
-                    ++writes;
-                    lastWrite = static_cast<int>(i);
-                }
-            }
-            EXPECT_EQ(writes, 1) << run.Label();
-            EXPECT_EQ(lastWrite, lastBlit) << run.Label();
+            int writes = 0;
+            for (const auto& call : run.calls)
+                writes += std::string(call.name) == "BitBlt" && reinterpret_cast<HDC>(call.args[0]) == run.target;
+            EXPECT_EQ(writes, run.refused.empty() ? 1 : 0) << run.Label();
 
-            int changedOutside = 0, damagedInside = 0, writtenInside = 0;
+            int wrong = 0;
             for (int y = 0; y < targetHeight; ++y) {
                 for (int x = 0; x < targetWidth; ++x) {
-                    const COLORREF is = pixels[y * targetWidth + x];
                     const bool inside = x >= at && x < at + kWidth && y >= at && y < at + kHeight;
-                    if (!inside) {
-                        changedOutside += is != kFill;
-                        continue;
+                    COLORREF expected = kFill;
+                    if (inside && run.refused.empty()) {
+                        const COLORREF source = run.pixels[(y - at) * kWidth + (x - at)];
+                        expected = source == kRed ? kFill : source;
                     }
-                    const COLORREF source = run.pixels[(y - at) * kWidth + (x - at)];
-                    if (run.refused.empty()) {
-                        EXPECT_EQ(is, source == kRed ? kFill : source) << x << "," << y;
-                    }
-                    damagedInside += is != kFill && is != source;
-                    writtenInside += is != kFill;
+                    wrong += run.targetPixels[y * targetWidth + x] != expected;
                 }
             }
-            EXPECT_EQ(changedOutside, 0) << run.Label() << ": pixels outside the copy's rectangle changed";
-            if (run.refused == "CreateCompatibleDC#1") {
-                EXPECT_EQ(writtenInside, 0) << "without a buffer nothing is written";
+            EXPECT_EQ(wrong, 0) << run.Label() << ": pixels of the target not as expected";
+
+            const Lifetimes lifetimes = LifetimesIn(run.calls);
+            if (run.refused.empty()) {
+                wholeGivingBack = lifetimes.givenBack;
+                EXPECT_EQ(lifetimes.made.size(), 7u);
+                EXPECT_EQ(wholeGivingBack.size(), 7u);
+            } else {
+                std::vector<std::string> expected;
+                for (const std::string& label : wholeGivingBack)
+                    if (lifetimes.made.count(label)) expected.push_back(label);
+                EXPECT_EQ(lifetimes.givenBack, expected) << run.Label();
+                std::printf("refusing %s: %zu objects made and given back, %d target pixels changed\n",
+                            run.refused.c_str(), lifetimes.givenBack.size(), wrong);
             }
-            if (!run.refused.empty()) damaged[run.refused] = damagedInside;
         });
     EXPECT_EQ(asked, 7);
-    for (const auto& [refused, pixels] : damaged)
-        std::printf("refusing %s: %d of %d pixels of the rectangle neither the target's nor the surface's\n",
-                    refused.c_str(), pixels, kWidth * kHeight);
 }
 
 TEST_F(Refusals, TheOpaqueCopyAsksForNothing) {
@@ -614,8 +626,10 @@ TEST_F(Exhaustion, SurfacesLargeThenSmallUntilThePlatformRefuses) {
 // The process's GDI handles used up by the client itself (pens of its own, as a client that leaks them
 // elsewhere would): then given back one at a time, so that the platform has room for no object, one,
 // two, ... and refuses the next one for real. With each amount of room: Create gives a surface or none
-// and keeps the list right, BPrint draws the text or nothing, the transparent copy writes only inside
-// its rectangle and never touches the surface, and nothing that a member made stays behind.
+// and keeps the list right, BPrint draws the text or nothing, DrawLine and DrawBox draw their shape
+// exactly or nothing, the transparent copy writes its whole result or leaves the target as it was
+// (with some room it fails part-way) and never touches the surface, and nothing that a member made
+// stays behind.
 TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
     const platform::Counts start = platform::LiveObjects();
     const long objectsAtStart = kiv::module::LiveObjects();
@@ -645,6 +659,12 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
         const size_t held = pens.size();
 
         std::set<int> drawnFrom, madeFrom;  // room (free handles) at which BPrint drew, Create made a surface
+        std::set<int> lineFrom, boxFrom, copiedFrom;  // ... at which the shapes were drawn, the copy written
+        std::map<int, Lifetimes> partWay;             // copies that made some of their objects, by room
+        std::vector<COLORREF> composite(targetWidth * targetHeight, kFill);  // the target after a whole copy
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 1; x < kWidth; ++x) composite[(y + at) * targetWidth + x + at] = PatternAt(x, y);
+        const std::vector<COLORREF> untouched(targetWidth * targetHeight, kFill);
         for (int room = 0; room <= 12; ++room) {
             while (held - pens.size() < static_cast<size_t>(room)) {
                 ::DeleteObject(pens.back());
@@ -668,22 +688,44 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
             for (int y = 0; y < kHeight; ++y)
                 for (int x = 0; x < kWidth; ++x) ::SetPixelV(dc, x, y, pixels[y * kWidth + x]);
 
+            // A shape is drawn whole or not at all.
+            auto shape = [&](const char* member, HRESULT hr, const std::vector<COLORREF>& whole, std::set<int>& from) {
+                EXPECT_EQ(hr, S_OK) << member << " " << when;
+                const std::vector<COLORREF> now = Pixels(dc, kWidth, kHeight);
+                if (now == whole) {
+                    from.insert(room);
+                } else {
+                    EXPECT_EQ(now, pixels) << member << " left a mark other than its shape " << when;
+                }
+                EXPECT_EQ(platform::LiveObjects(), before) << member << " " << when;
+                for (int y = 0; y < kHeight; ++y)
+                    for (int x = 0; x < kWidth; ++x) ::SetPixelV(dc, x, y, pixels[y * kWidth + x]);
+            };
+            shape("DrawLine", DrawGreenLine(surface.Get()), Painted(pixels, OnLine, kGreen), lineFrom);
+            shape("DrawBox", DrawRedBox(surface.Get()), Painted(pixels, InBox, kRed), boxFrom);
+
             RECT all = {0, 0, targetWidth, targetHeight};
             HBRUSH fill = reinterpret_cast<HBRUSH>(::GetStockObject(DC_BRUSH));
             ::SetDCBrushColor(target.Dc(), kFill);
             ::FillRect(target.Dc(), &all, fill);
             LONG targetDc = platform::HandleToI4(target.Dc());
             short x0 = at, y0 = at;
-            EXPECT_EQ(surface->Copy(&targetDc, &x0, &y0, VARIANT_TRUE), S_OK) << when;
+            Lifetimes copy;
+            {
+                Recorder recorder;  // only watches: which objects the platform made, which it refused
+                EXPECT_EQ(surface->Copy(&targetDc, &x0, &y0, VARIANT_TRUE), S_OK) << when;
+                copy = LifetimesIn(recorder.calls);
+            }
             EXPECT_EQ(Pixels(dc, kWidth, kHeight), pixels) << "the copy changed its surface " << when;
             EXPECT_TRUE(StateOf(dc) == state) << "the copy changed its surface's context " << when;
-            for (int y = 0; y < targetHeight; ++y) {
-                for (int x = 0; x < targetWidth; ++x) {
-                    if (x < at || x >= at + kWidth || y < at || y >= at + kHeight) {
-                        EXPECT_EQ(PixelAt(target.Dc(), x, y), kFill) << "outside the copy, " << when;
-                    }
-                }
+            const std::vector<COLORREF> written = Pixels(target.Dc(), targetWidth, targetHeight);
+            if (written == composite) {
+                copiedFrom.insert(room);
+            } else {
+                EXPECT_EQ(written, untouched) << "the copy " << when << " refused " << copy.refused;
+                if (!copy.made.empty()) partWay[room] = copy;
             }
+            EXPECT_EQ(copy.givenBack.size(), copy.made.size()) << "Copy " << when;
             EXPECT_EQ(platform::LiveObjects(), before) << "Copy " << when;
 
             {
@@ -713,6 +755,18 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
         EXPECT_EQ(madeFrom.count(0), 0u) << "a surface without a single object";
         EXPECT_EQ(drawnFrom.count(12), 1u);
         EXPECT_EQ(madeFrom.count(12), 1u);
+        for (const std::set<int>* from : {&lineFrom, &boxFrom, &copiedFrom}) {
+            EXPECT_EQ(from->count(0), 0u) << "drawn without room for a single object";
+            EXPECT_EQ(from->count(12), 1u) << "not drawn with room enough";
+        }
+        EXPECT_FALSE(partWay.empty()) << "no amount of room made the copy fail part-way";
+        for (const auto& [room, copy] : partWay)
+            std::printf("room for %d: the copy made %zu objects, was refused %s, gave %zu back, left its target as it "
+                        "was\n",
+                        room, copy.made.size(), copy.refused.c_str(), copy.givenBack.size());
+        std::printf("DrawLine drew from room for %d, DrawBox from %d, the copy wrote its target from %d\n",
+                    lineFrom.empty() ? -1 : *lineFrom.begin(), boxFrom.empty() ? -1 : *boxFrom.begin(),
+                    copiedFrom.empty() ? -1 : *copiedFrom.begin());
         std::printf("%zu GDI objects of the client's own filled the process; BPrint drew from room for %d, Create made "
                     "a surface from room for %d\n",
                     held, drawnFrom.empty() ? -1 : *drawnFrom.begin(), madeFrom.empty() ? -1 : *madeFrom.begin());

@@ -20,11 +20,13 @@ RgbValue TranslateColor(OLE_COLOR color, const HPALETTE& palette = nullptr);
 // A halftone palette for the screen, or nullptr when none can be made.
 HPALETTE CreateBufferPalette();
 
-// Fills exactly the width by height pixels from (x, y) with the colour; nothing for a dc of 0.
-void FillArea(HDC dc, long x, long y, long width, long height, OLE_COLOR color) noexcept;
+// Fills exactly the width by height pixels from (x, y) with the colour. Nothing is filled for a dc of
+// 0 or when no brush can be made; the result says whether the fill was asked of the platform.
+bool FillArea(HDC dc, long x, long y, long width, long height, OLE_COLOR color) noexcept;
 
 // A one-pixel outline on the outermost pixels of the width by height area, filled inside unless the
-// fill colour is -1. The current position ends at the top-right corner.
+// fill colour is -1. The current position ends at the top-right corner. Nothing more is drawn once
+// the brush or the pen cannot be made.
 void DrawFrame(HDC dc, long x, long y, long width, long height, const OLE_COLOR& outline, const OLE_COLOR& fill);
 
 // A font from the surface's settings; nullptr when the platform makes none. The caller deletes it.

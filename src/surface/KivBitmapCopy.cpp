@@ -16,24 +16,32 @@ constexpr COLORREF kBlack = 0;
 constexpr BOOL kForceBackground = -1;
 
 // A scratch memory context with its own bitmap (and, for the colour ones, the palette) selected in.
-// Given back in a fixed order: bitmap out and deleted, palette out and realised, context deleted.
+// The bitmap comes first and the context later, as the copy asks for them in that order; either may
+// be refused. Given back in a fixed order: bitmap out and deleted, palette out and realised, context
+// deleted; whatever was not made is skipped.
 class Scratch {
 public:
-    void Make(HDC screen, platform::Bitmap bitmap) {
-        bitmap_ = std::move(bitmap);
+    // Takes the bitmap; false when the platform made none.
+    bool Hold(HBITMAP bitmap) noexcept {
+        bitmap_ = platform::Bitmap(bitmap);
+        return static_cast<bool>(bitmap_);
+    }
+    // Makes the context and selects the bitmap into it; false when the platform made no context.
+    bool Open(HDC screen) {
         dc_ = platform::MemoryDC(platform::CreateCompatibleDC(screen));
+        if (!dc_) return false;
         bitmapSelected_.emplace(dc_.Get(), bitmap_.Get());
+        return true;
     }
     void SelectPalette(HPALETTE palette) { paletteSelected_.emplace(dc_.Get(), palette, kForceBackground); }
     HDC Dc() const noexcept { return dc_.Get(); }
 
-    void Release() noexcept {
+    ~Scratch() {
         if (bitmapSelected_) bitmapSelected_->Restore();
         bitmap_.Reset();
         if (paletteSelected_) paletteSelected_->Restore();
         dc_.Reset();
     }
-    ~Scratch() { Release(); }
 
 private:
     platform::Bitmap bitmap_;
@@ -62,33 +70,38 @@ void KivBitmap::TransparentBlit(HDC dest, long destX, long destY, long width, lo
                                 long sourceX, long sourceY, OLE_COLOR transparentColor,
                                 HPALETTE palette) noexcept {
     try {
+        // Every object of the copy is made before the destination is written: when the platform
+        // refuses one, the copy stops there and the destination keeps its pixels. Whatever was made
+        // is given back on the way out, in the order of the declarations below reversed: working
+        // copy, buffer, mask, then the screen.
         platform::ScreenDC screen;
+        if (!screen.Get()) return;
         if (!palette) palette = hPal_;
         // The key colour is black when the colour cannot be translated.
         COLORREF key = 0;
         if (FAILED(platform::OleTranslateColor(transparentColor, palette, &key))) key = 0;
 
-        // Declared so that an early exit gives them back in the same order as the end does.
         Scratch mask;
         Scratch buffer;
         Scratch work;
 
         // The destination as it is now.
-        buffer.Make(screen.Get(), platform::Bitmap(platform::CreateCompatibleBitmap(screen.Get(), width, height)));
+        if (!buffer.Hold(platform::CreateCompatibleBitmap(screen.Get(), width, height)) || !buffer.Open(screen.Get()))
+            return;
         buffer.SelectPalette(palette);
         platform::BitBlt(buffer.Dc(), 0, 0, width, height, dest, destX, destY, SRCCOPY);
 
         // The source, with the source's own colours.
-        platform::Bitmap workBitmap(platform::CreateCompatibleBitmap(screen.Get(), width, height));
-        platform::Bitmap maskBitmap(platform::CreateBitmap(width, height, 1, 1, nullptr));
-        work.Make(screen.Get(), std::move(workBitmap));
+        if (!work.Hold(platform::CreateCompatibleBitmap(screen.Get(), width, height)) ||
+            !mask.Hold(platform::CreateBitmap(width, height, 1, 1, nullptr)) || !work.Open(screen.Get()))
+            return;
         work.SelectPalette(palette);
         platform::SetBkColor(work.Dc(), platform::GetBkColor(source));
         platform::SetTextColor(work.Dc(), platform::GetTextColor(source));
         platform::BitBlt(work.Dc(), 0, 0, width, height, source, sourceX, sourceY, SRCCOPY);
 
         // The mask is white where the key colour was, black elsewhere.
-        mask.Make(screen.Get(), std::move(maskBitmap));
+        if (!mask.Open(screen.Get())) return;
         platform::SetBkColor(work.Dc(), key);
         platform::SetTextColor(work.Dc(), kWhite);
         platform::BitBlt(mask.Dc(), 0, 0, width, height, work.Dc(), 0, 0, SRCCOPY);
@@ -104,11 +117,6 @@ void KivBitmap::TransparentBlit(HDC dest, long destX, long destY, long width, lo
 
         // The only write to the destination.
         platform::BitBlt(dest, destX, destY, width, height, buffer.Dc(), 0, 0, SRCCOPY);
-
-        work.Release();
-        buffer.Release();
-        mask.Release();
-        screen.Reset();
     } catch (...) {
         // A platform function that cannot be found ends the copy; everything made is given back.
     }

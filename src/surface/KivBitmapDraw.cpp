@@ -43,6 +43,9 @@ STDMETHODIMP KivBitmap::DrawLine(LONG X1, LONG Y1, LONG X2, LONG Y2, OLE_COLOR* 
         const modAlloc::RgbValue other = modAlloc::TranslateColor(given);
         const modAlloc::RgbValue color = given == static_cast<OLE_COLOR>(-1) ? fore : other;
         platform::Pen pen(platform::CreatePen(PS_SOLID, 1, static_cast<COLORREF>(color)));
+        // Without its own pen the platform would draw with the context's current one, in a colour
+        // that is not the line's: a line that cannot be drawn in its colour is not drawn.
+        if (!pen) return;
         platform::Selection selected(hDC_, pen.Get());
         platform::MoveToEx(hDC_, X1, Y1, &modAlloc::ReplacedPosition());
         platform::LineTo(hDC_, X2, Y2);

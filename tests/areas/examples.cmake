@@ -110,9 +110,11 @@ foreach(example quickstart registry colours_and_fonts no_errors)
 endforeach()
 kiv_vba_example(example_bas_quickstart ${KIV_EXAMPLES}/KivQuickStart.bas CheckQuickStart)
 kiv_vba_example(example_bas_userform ${KIV_EXAMPLES}/KivOnUserForm.bas CheckBadge)
-foreach(example quickstart drawing text transparent picture)
+foreach(example quickstart drawing text transparent picture save_png)
     kiv_cpp_example(example_cpp_${example} ${KIV_EXAMPLES}/${example}.cpp)
 endforeach()
+# Saving a picture as PNG goes through the Windows Imaging Component.
+target_link_libraries(example_cpp_save_png PRIVATE windowscodecs)
 
 # The demo: its script under cscript, and the C++ program, which also runs the script inside itself
 # and compares the two pictures.
