@@ -9,8 +9,6 @@ bool IsMissing(const VARIANT* arg) noexcept {
     return !arg || (V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND);
 }
 
-bool Owning(VARTYPE vt) noexcept { return vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN; }
-
 // The arguments of one call in their parameters' exact types, in storage of fixed size; what they
 // own goes with them.
 struct Values {
@@ -55,13 +53,57 @@ HRESULT Convert(const VARIANT& arg, const Parameter& parameter, VARIANT& out) no
     return ConvertTo(parameter, *from, out);
 }
 
-WORD KindFlag(INVOKEKIND kind) noexcept {
-    switch (kind) {
-    case INVOKE_PROPERTYGET: return DISPATCH_PROPERTYGET;
-    case INVOKE_PROPERTYPUT: return DISPATCH_PROPERTYPUT;
-    case INVOKE_PROPERTYPUTREF: return DISPATCH_PROPERTYPUTREF;
-    default: return DISPATCH_METHOD;
+// Which argument the caller gave for each declared parameter of `member` (nullptr: none) and where
+// it stood in the caller's list: named ones by position, a put's value by DISPID_PROPERTYPUT or as
+// the last positional argument, the rest in order.
+struct Arguments {
+    const VARIANT* given[kMaxParameters] = {};
+    UINT at[kMaxParameters] = {};
+};
+
+HRESULT Match(const Member& member, const DISPPARAMS& params, Arguments& arguments, UINT* argError) noexcept {
+    const VARIANT** given = arguments.given;
+    UINT* givenAt = arguments.at;
+    const bool put = member.kind == INVOKE_PROPERTYPUT || member.kind == INVOKE_PROPERTYPUTREF;
+    const UINT declared = member.count;
+    const UINT named = params.cNamedArgs;
+    const UINT positional = params.cArgs - named;
+    UINT putValueAt = UINT(-1);
+    for (UINT j = 0; j < named; ++j) {
+        const DISPID which = params.rgdispidNamedArgs[j];
+        if (which == DISPID_PROPERTYPUT && put) {
+            putValueAt = j;
+            continue;
+        }
+        if (which < 0 || static_cast<UINT>(which) >= declared || given[which]) {
+            if (argError) *argError = j;
+            return DISP_E_PARAMNOTFOUND;
+        }
+        given[which] = &params.rgvarg[j];
+        givenAt[which] = j;
     }
+    UINT positionalTarget = declared;
+    if (put) {
+        if (declared == 0) return DISP_E_BADPARAMCOUNT;
+        positionalTarget = declared - 1;
+        if (putValueAt != UINT(-1)) {
+            given[declared - 1] = &params.rgvarg[putValueAt];
+            givenAt[declared - 1] = putValueAt;
+        } else if (positional == declared) {  // a put whose value came positionally
+            positionalTarget = declared;
+        }
+    }
+    if (positional > positionalTarget) return DISP_E_BADPARAMCOUNT;
+    for (UINT i = 0; i < positional; ++i) {
+        const UINT at = params.cArgs - 1 - i;
+        if (given[i]) {
+            if (argError) *argError = at;
+            return DISP_E_PARAMNOTFOUND;
+        }
+        given[i] = &params.rgvarg[at];
+        givenAt[i] = at;
+    }
+    return S_OK;
 }
 
 // A failing member's error object, as IDispatch::Invoke reports it: the status as the exception's code,
@@ -103,50 +145,11 @@ HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPA
     const Member* member = table.Find(id, flags);
     if (!member) return DISP_E_MEMBERNOTFOUND;
 
-    const WORD kind = KindFlag(member->kind);
-    const bool put = kind == DISPATCH_PROPERTYPUT || kind == DISPATCH_PROPERTYPUTREF;
+    Arguments arguments;
+    if (HRESULT matched = Match(*member, *params, arguments, argError); FAILED(matched)) return matched;
+    const VARIANT* const* given = arguments.given;
+    const UINT* givenAt = arguments.at;
     const UINT declared = member->count;
-
-    // Which argument the caller gave for each declared parameter (nullptr: none), and where it stood.
-    const VARIANT* given[kMaxParameters] = {};
-    UINT givenAt[kMaxParameters] = {};
-    const UINT named = params->cNamedArgs;
-    const UINT positional = params->cArgs - named;
-    UINT putValueAt = UINT(-1);
-    for (UINT j = 0; j < named; ++j) {
-        const DISPID which = params->rgdispidNamedArgs[j];
-        if (which == DISPID_PROPERTYPUT && put) {
-            putValueAt = j;
-            continue;
-        }
-        if (which < 0 || static_cast<UINT>(which) >= declared || given[which]) {
-            if (argError) *argError = j;
-            return DISP_E_PARAMNOTFOUND;
-        }
-        given[which] = &params->rgvarg[j];
-        givenAt[which] = j;
-    }
-    UINT positionalTarget = declared;
-    if (put) {
-        if (declared == 0) return DISP_E_BADPARAMCOUNT;
-        positionalTarget = declared - 1;
-        if (putValueAt != UINT(-1)) {
-            given[declared - 1] = &params->rgvarg[putValueAt];
-            givenAt[declared - 1] = putValueAt;
-        } else if (positional == declared) {  // a put whose value came positionally
-            positionalTarget = declared;
-        }
-    }
-    if (positional > positionalTarget) return DISP_E_BADPARAMCOUNT;
-    for (UINT i = 0; i < positional; ++i) {
-        const UINT at = params->cArgs - 1 - i;
-        if (given[i]) {
-            if (argError) *argError = at;
-            return DISP_E_PARAMNOTFOUND;
-        }
-        given[i] = &params->rgvarg[at];
-        givenAt[i] = at;
-    }
 
     // Each argument as a value of its parameter's exact type, passed by reference where declared so;
     // the return value last, into storage of its own.

@@ -124,8 +124,6 @@ bool SameFolded(const wchar_t* name, const std::wstring& folded) noexcept {
     return i == folded.size();
 }
 
-bool Owning(VARTYPE vt) noexcept { return vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN; }
-
 // The value that an omitted optional parameter takes: its declared default, or zero.
 bool Omitted(const PARAMDESC& desc, const Parameter& parameter, VARIANT& value) noexcept {
     VARIANT zero;

@@ -39,6 +39,9 @@ struct Member {
     std::array<Parameter, kMaxParameters> parameters{};
 };
 
+// True for a value that owns what it holds (VariantClear frees it).
+inline bool Owning(VARTYPE vt) noexcept { return vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN; }
+
 // `from` as a value of `parameter`'s type in `out` (empty on entry), converted by the platform.
 HRESULT ConvertTo(const Parameter& parameter, const VARIANT& from, VARIANT& out) noexcept;
 
