@@ -1,6 +1,7 @@
 // kiv_bench: the library's copies, late-bound calls and surface creation against the platform doing
 // the same work directly. Prints "ratio NAME: VALUE" (library time / baseline time) per comparison.
 #include "DirectCopy.h"
+#include "ScriptEngine.h"
 #include "Timing.h"
 
 #include "component/ComPtr.h"
@@ -153,6 +154,74 @@ void CompareInvoke(_KivFactory* registry) {
     registry->RemoveInt(&one);
 }
 
+// The platform's own Automation object for the same kinds of call: a Scripting.Dictionary, whose
+// IDispatch answers through the platform's type information.
+ComPtr<IDispatch> NewDictionary() {
+    CLSID clsid;
+    ComPtr<IDispatch> dictionary;
+    if (SUCCEEDED(::CLSIDFromProgID(L"Scripting.Dictionary", &clsid)))
+        ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                           reinterpret_cast<void**>(dictionary.Put()));
+    return dictionary;
+}
+
+DISPID IdOf(IDispatch* object, const wchar_t* name) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
+}
+
+// A property get with no arguments through IDispatch::Invoke, its result dropped.
+void Get(IDispatch* object, DISPID id) {
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    ::VariantInit(&result);
+    object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+    ::VariantClear(&result);
+}
+
+// Late-bound calls of a surface against the same kind of call to the platform's dictionary: a
+// property get, a name look-up, and a script reading the property in a loop.
+void CompareWithDictionary(_KivFactory* registry) {
+    ComPtr<IDispatch> dictionary = NewDictionary();
+    if (!dictionary) {
+        std::printf("no Scripting.Dictionary\n");
+        return;
+    }
+    ComPtr<_KivBitmap> surface = MakeSurface(registry, L"late", 32, 32);
+    ComPtr<IDispatch> late = surface.As<IDispatch>(IID_IDispatch);
+    const DISPID width = IdOf(late.Get(), L"Width");
+    const DISPID count = IdOf(dictionary.Get(), L"Count");
+    Compare("invoke_get_vs_dictionary", [&] { Get(late.Get(), width); }, [&] { Get(dictionary.Get(), count); });
+
+    auto lookUp = [](IDispatch* object, const wchar_t* name) {
+        return [object, name] { IdOf(object, name); };
+    };
+    Compare("getidsofnames_vs_dictionary", lookUp(late.Get(), L"DrawBox"), lookUp(dictionary.Get(), L"Count"));
+    Compare("getidsofnames_last_vs_dictionary", lookUp(late.Get(), L"BPrint"), lookUp(dictionary.Get(), L"Count"));
+
+    // Both loops run in one VBScript engine, which looks each name up and calls Invoke on every pass.
+    {
+        kivtest::ScriptEngine script;
+        script.Add(L"s", late.Get());
+        script.Add(L"d", dictionary.Get());
+        const bool ran = script.Run(
+            L"Sub ReadWidth(n)\n  Dim i, x\n  For i = 1 To n\n    x = s.Width\n  Next\nEnd Sub\n"
+            L"Sub ReadCount(n)\n  Dim i, x\n  For i = 1 To n\n    x = d.Count\n  Next\nEnd Sub\n");
+        const DISPID readWidth = script.Find(L"ReadWidth"), readCount = script.Find(L"ReadCount");
+        constexpr long kPasses = 100;
+        if (!ran || readWidth == DISPID_UNKNOWN || readCount == DISPID_UNKNOWN ||
+            !script.Call(readWidth, 1) || !script.Call(readCount, 1))
+            std::printf("the script engine refused the loops\n");
+        else
+            Compare("script_get_vs_dictionary", [&] { script.Call(readWidth, kPasses); },
+                    [&] { script.Call(readCount, kPasses); });
+    }
+    short one = 1;
+    registry->RemoveInt(&one);
+}
+
 // What making and dropping a 32 x 32 surface asks of the platform, written directly.
 void RawSurface(HDC reference) {
     HDC screen = ::GetDC(nullptr);
@@ -227,6 +296,7 @@ int main(int argc, char** argv) {
             }
             ::DeleteObject(palette);
             CompareInvoke(registry.Get());
+            CompareWithDictionary(registry.Get());
             CompareCreate(registry.Get());
         }
     }

@@ -11,7 +11,6 @@
 #include <oaidl.h>
 
 #include <atomic>
-#include <mutex>
 
 namespace kiv {
 
@@ -62,13 +61,13 @@ public:
         return *info ? S_OK : TYPE_E_ELEMENTNOTFOUND;
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return dispatch::GetIDsOfNames(VtableInfo(), names, count, ids);
+        return dispatch::GetIDsOfNames(Description(), names, count, ids);
     }
     STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* exception, UINT* argError) override {
         if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
         ::SetErrorInfo(0, nullptr);  // no stale error reaches this call's exception
-        return dispatch::Invoke(VtableInfo(), static_cast<Dual*>(this), id, flags, params, result, exception,
+        return dispatch::Invoke(Description(), static_cast<Dual*>(this), id, flags, params, result, exception,
                                 argError);
     }
 
@@ -95,11 +94,10 @@ private:
         return true;
     }
 
-    static ITypeInfo* VtableInfo() noexcept {
-        static ITypeInfo* info = nullptr;
-        static std::once_flag once;
-        std::call_once(once, [] { info = module::VtableTypeInfo(__uuidof(Dual)); });
-        return info;
+    // Dual's members as late binding calls them, described once, on the first call from any thread.
+    static const dispatch::Table& Description() noexcept {
+        static const dispatch::Table table(module::VtableTypeInfo(__uuidof(Dual)));
+        return table;
     }
 
     std::atomic<ULONG> references_{1};

@@ -2,140 +2,75 @@
 
 #include <oleauto.h>
 
-#include <vector>
-
 namespace kiv::dispatch {
 namespace {
-
-// A FUNCDESC of the vtable view, released with its type info.
-class FuncDesc {
-public:
-    FuncDesc(ITypeInfo* info, FUNCDESC* desc) noexcept : info_(info), desc_(desc) {}
-    FuncDesc(const FuncDesc&) = delete;
-    FuncDesc& operator=(const FuncDesc&) = delete;
-    ~FuncDesc() { if (desc_) info_->ReleaseFuncDesc(desc_); }
-    const FUNCDESC* operator->() const noexcept { return desc_; }
-    explicit operator bool() const noexcept { return desc_ != nullptr; }
-
-private:
-    ITypeInfo* info_;
-    FUNCDESC* desc_;
-};
-
-bool WantsKind(WORD flags, INVOKEKIND kind) noexcept {
-    switch (kind) {
-    case INVOKE_FUNC: return (flags & DISPATCH_METHOD) != 0;
-    case INVOKE_PROPERTYGET: return (flags & DISPATCH_PROPERTYGET) != 0;
-    case INVOKE_PROPERTYPUT: return (flags & DISPATCH_PROPERTYPUT) != 0;
-    case INVOKE_PROPERTYPUTREF: return (flags & DISPATCH_PROPERTYPUTREF) != 0;
-    }
-    return false;
-}
-
-// The member `id` of the kind that `flags` asks for; a method is preferred to a get when both are asked.
-FUNCDESC* FindFunction(ITypeInfo* info, DISPID id, WORD flags) noexcept {
-    TYPEATTR* attr = nullptr;
-    if (FAILED(info->GetTypeAttr(&attr))) return nullptr;
-    WORD count = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
-    FUNCDESC* found = nullptr;
-    for (UINT i = 0; i < count; ++i) {
-        FUNCDESC* desc = nullptr;
-        if (FAILED(info->GetFuncDesc(i, &desc))) continue;
-        if (desc->memid == id && WantsKind(flags, desc->invkind) &&
-            (!found || (desc->invkind == INVOKE_FUNC && found->invkind != INVOKE_FUNC))) {
-            if (found) info->ReleaseFuncDesc(found);
-            found = desc;
-        } else {
-            info->ReleaseFuncDesc(desc);
-        }
-    }
-    return found;
-}
-
-// The automation type that a parameter's TYPEDESC stands for, aliases (OLE_COLOR) resolved.
-VARTYPE BaseType(ITypeInfo* info, const TYPEDESC& desc) noexcept {
-    if (desc.vt != VT_USERDEFINED) return desc.vt;
-    ITypeInfo* ref = nullptr;
-    VARTYPE vt = VT_EMPTY;
-    if (SUCCEEDED(info->GetRefTypeInfo(desc.hreftype, &ref))) {
-        TYPEATTR* attr = nullptr;
-        if (SUCCEEDED(ref->GetTypeAttr(&attr))) {
-            if (attr->typekind == TKIND_ALIAS) vt = BaseType(ref, attr->tdescAlias);
-            else if (attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH) vt = VT_DISPATCH;
-            ref->ReleaseTypeAttr(attr);
-        }
-        ref->Release();
-    }
-    return vt;
-}
 
 bool IsMissing(const VARIANT* arg) noexcept {
     return !arg || (V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND);
 }
 
-// Clears a list of VARIANTs when it goes.
-struct Temporaries {
-    std::vector<VARIANT> values;
-    explicit Temporaries(size_t n) : values(n) { for (auto& v : values) ::VariantInit(&v); }
-    ~Temporaries() { for (auto& v : values) ::VariantClear(&v); }
+// The arguments of one call in their parameters' exact types, in storage of fixed size; what they
+// own goes with them.
+struct Values {
+    VARIANT value[kMaxParameters];
+    UINT used = 0;
+    Values() noexcept = default;
+    Values(const Values&) = delete;
+    Values& operator=(const Values&) = delete;
+    ~Values() {
+        for (UINT i = 0; i < used; ++i)
+            if (Owning(V_VT(&value[i]))) ::VariantClear(&value[i]);
+    }
 };
 
-void* ValueAddress(VARIANT& v) noexcept {
-    switch (V_VT(&v)) {
-    case VT_I2: return &V_I2(&v);
-    case VT_I4: return &V_I4(&v);
-    case VT_UI4: return &V_UI4(&v);
-    case VT_BOOL: return &V_BOOL(&v);
-    case VT_BSTR: return &V_BSTR(&v);
-    case VT_R4: return &V_R4(&v);
-    case VT_R8: return &V_R8(&v);
-    case VT_DISPATCH: return &V_DISPATCH(&v);
-    case VT_UNKNOWN: return &V_UNKNOWN(&v);
-    default: return &v.lVal;
+// `arg` as a value of `parameter`'s type in `out` (empty on entry). An argument that already has the
+// type, or is a reference to one, is copied without asking the platform.
+HRESULT Convert(const VARIANT& arg, const Parameter& parameter, VARIANT& out) noexcept {
+    const VARIANT* from = &arg;
+    if (V_VT(from) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(from)) from = V_VARIANTREF(from);
+    const VARTYPE vt = V_VT(from);
+    if (!parameter.colour && (vt & ~VT_BYREF) == parameter.type) {
+        const bool byRef = (vt & VT_BYREF) != 0;
+        switch (parameter.type) {
+        case VT_I2:
+            if (byRef && !V_I2REF(from)) break;
+            V_VT(&out) = VT_I2;
+            V_I2(&out) = byRef ? *V_I2REF(from) : V_I2(from);
+            return S_OK;
+        case VT_I4:
+            if (byRef && !V_I4REF(from)) break;
+            V_VT(&out) = VT_I4;
+            V_I4(&out) = byRef ? *V_I4REF(from) : V_I4(from);
+            return S_OK;
+        case VT_BOOL:
+            if (byRef && !V_BOOLREF(from)) break;
+            V_VT(&out) = VT_BOOL;
+            V_BOOL(&out) = byRef ? *V_BOOLREF(from) : V_BOOL(from);
+            return S_OK;
+        default: break;
+        }
     }
+    return ConvertTo(parameter, *from, out);
 }
 
-}  // namespace
+// Which argument the caller gave for each declared parameter of `member` (nullptr: none) and where
+// it stood in the caller's list: named ones by position, a put's value by DISPID_PROPERTYPUT or as
+// the last positional argument, the rest in order.
+struct Arguments {
+    const VARIANT* given[kMaxParameters] = {};
+    UINT at[kMaxParameters] = {};
+};
 
-HRESULT GetIDsOfNames(ITypeInfo* vtable, LPOLESTR* names, UINT count, DISPID* ids) noexcept {
-    if (!vtable) return E_UNEXPECTED;
-    // The platform's look-up reads the first name whatever the count and follows every pointer that it
-    // is given: a call without names, with a null name or without room for the identifiers ends here.
-    if (!ids) return E_POINTER;
-    if (!names || count == 0) return E_INVALIDARG;
-    for (UINT i = 0; i < count; ++i)
-        if (!names[i]) return E_INVALIDARG;
-    return vtable->GetIDsOfNames(names, count, ids);
-}
-
-HRESULT Invoke(ITypeInfo* vtable, void* instance, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-               EXCEPINFO* exception, UINT* argError) noexcept {
-    if (!vtable) return E_UNEXPECTED;
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    if (!params) params = &none;
-    if (params->cArgs < params->cNamedArgs || (params->cArgs && !params->rgvarg) ||
-        (params->cNamedArgs && !params->rgdispidNamedArgs)) {
-        return E_INVALIDARG;
-    }
-
-    FuncDesc func(vtable, FindFunction(vtable, id, flags));
-    if (!func) return DISP_E_MEMBERNOTFOUND;
-
-    const bool put = func->invkind == INVOKE_PROPERTYPUT || func->invkind == INVOKE_PROPERTYPUTREF;
-    UINT declared = static_cast<UINT>(func->cParams);
-    const bool hasRetval =
-        declared > 0 && (func->lprgelemdescParam[declared - 1].paramdesc.wParamFlags & PARAMFLAG_FRETVAL);
-    if (hasRetval) --declared;
-
-    // Which argument the caller gave for each declared parameter (nullptr: none).
-    std::vector<VARIANT*> given(declared, nullptr);
-    std::vector<UINT> givenAt(declared, 0);
-    const UINT named = params->cNamedArgs;
-    const UINT positional = params->cArgs - named;
+HRESULT Match(const Member& member, const DISPPARAMS& params, Arguments& arguments, UINT* argError) noexcept {
+    const VARIANT** given = arguments.given;
+    UINT* givenAt = arguments.at;
+    const bool put = member.kind == INVOKE_PROPERTYPUT || member.kind == INVOKE_PROPERTYPUTREF;
+    const UINT declared = member.count;
+    const UINT named = params.cNamedArgs;
+    const UINT positional = params.cArgs - named;
     UINT putValueAt = UINT(-1);
     for (UINT j = 0; j < named; ++j) {
-        DISPID which = params->rgdispidNamedArgs[j];
+        const DISPID which = params.rgdispidNamedArgs[j];
         if (which == DISPID_PROPERTYPUT && put) {
             putValueAt = j;
             continue;
@@ -144,7 +79,7 @@ HRESULT Invoke(ITypeInfo* vtable, void* instance, DISPID id, WORD flags, DISPPAR
             if (argError) *argError = j;
             return DISP_E_PARAMNOTFOUND;
         }
-        given[which] = &params->rgvarg[j];
+        given[which] = &params.rgvarg[j];
         givenAt[which] = j;
     }
     UINT positionalTarget = declared;
@@ -152,7 +87,7 @@ HRESULT Invoke(ITypeInfo* vtable, void* instance, DISPID id, WORD flags, DISPPAR
         if (declared == 0) return DISP_E_BADPARAMCOUNT;
         positionalTarget = declared - 1;
         if (putValueAt != UINT(-1)) {
-            given[declared - 1] = &params->rgvarg[putValueAt];
+            given[declared - 1] = &params.rgvarg[putValueAt];
             givenAt[declared - 1] = putValueAt;
         } else if (positional == declared) {  // a put whose value came positionally
             positionalTarget = declared;
@@ -160,77 +95,139 @@ HRESULT Invoke(ITypeInfo* vtable, void* instance, DISPID id, WORD flags, DISPPAR
     }
     if (positional > positionalTarget) return DISP_E_BADPARAMCOUNT;
     for (UINT i = 0; i < positional; ++i) {
-        UINT at = params->cArgs - 1 - i;
+        const UINT at = params.cArgs - 1 - i;
         if (given[i]) {
             if (argError) *argError = at;
             return DISP_E_PARAMNOTFOUND;
         }
-        given[i] = &params->rgvarg[at];
+        given[i] = &params.rgvarg[at];
         givenAt[i] = at;
     }
+    return S_OK;
+}
 
-    // Each argument as a value of its parameter's exact type, passed by reference where declared so.
-    Temporaries values(declared);
-    std::vector<VARIANT> args(declared);
+// A failing member's error object, as IDispatch::Invoke reports it: the status as the exception's code,
+// with the error object's texts.
+void TakeException(HRESULT status, EXCEPINFO* exception) noexcept {
+    if (!exception) return;
+    exception->scode = status;
+    IErrorInfo* info = nullptr;
+    if (::GetErrorInfo(0, &info) != S_OK || !info) return;
+    info->GetSource(&exception->bstrSource);
+    info->GetDescription(&exception->bstrDescription);
+    info->GetHelpFile(&exception->bstrHelpFile);
+    info->GetHelpContext(&exception->dwHelpContext);
+    info->Release();
+}
+
+}  // namespace
+
+HRESULT GetIDsOfNames(const Table& table, LPOLESTR* names, UINT count, DISPID* ids) noexcept {
+    if (!table.Described()) return E_UNEXPECTED;
+    // A call without names, with a null name or without room for the identifiers ends here.
+    if (!ids) return E_POINTER;
+    if (!names || count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i)
+        if (!names[i]) return E_INVALIDARG;
+    return table.IdsOfNames(names, count, ids);
+}
+
+HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+               EXCEPINFO* exception, UINT* argError) noexcept {
+    if (!table.Described()) return E_UNEXPECTED;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    if (!params) params = &none;
+    if (params->cArgs < params->cNamedArgs || (params->cArgs && !params->rgvarg) ||
+        (params->cNamedArgs && !params->rgdispidNamedArgs)) {
+        return E_INVALIDARG;
+    }
+
+    const Member* member = table.Find(id, flags);
+    if (!member) return DISP_E_MEMBERNOTFOUND;
+
+    Arguments arguments;
+    if (HRESULT matched = Match(*member, *params, arguments, argError); FAILED(matched)) return matched;
+    const VARIANT* const* given = arguments.given;
+    const UINT* givenAt = arguments.at;
+    const UINT declared = member->count;
+
+    // Each argument as a value of its parameter's exact type, passed by reference where declared so;
+    // the return value last, into storage of its own.
+    Values values;
+    VARIANT references[kMaxParameters + 1];
+    VARIANTARG* pass[kMaxParameters + 1];
+    VARTYPE types[kMaxParameters + 1];
     for (UINT i = 0; i < declared; ++i) {
-        const ELEMDESC& elem = func->lprgelemdescParam[i];
-        const bool byRef = elem.tdesc.vt == VT_PTR;
-        const VARTYPE type = BaseType(vtable, byRef ? *elem.tdesc.lptdesc : elem.tdesc);
-        VARIANT& value = values.values[i];
+        const Parameter& parameter = member->parameters[i];
+        VARIANT& value = values.value[i];
+        ::VariantInit(&value);
+        values.used = i + 1;
         HRESULT hr = S_OK;
         if (IsMissing(given[i])) {
-            if (!(elem.paramdesc.wParamFlags & PARAMFLAG_FOPT)) {
+            if (!parameter.optional) {
                 if (argError) *argError = given[i] ? givenAt[i] : 0;
                 return given[i] ? DISP_E_PARAMNOTFOUND : DISP_E_BADPARAMCOUNT;
             }
-            if ((elem.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && elem.paramdesc.pparamdescex) {
-                hr = ::VariantChangeType(&value, &elem.paramdesc.pparamdescex->varDefaultValue, 0, type);
-            } else {
-                VARIANT zero;
-                ::VariantInit(&zero);
-                V_VT(&zero) = VT_I4;
-                V_I4(&zero) = 0;
-                hr = ::VariantChangeType(&value, &zero, 0, type);
-            }
+            if (Owning(parameter.type)) hr = ::VariantCopy(&value, const_cast<VARIANT*>(&parameter.omitted));
+            else value = parameter.omitted;
         } else {
-            hr = ::VariantChangeType(&value, given[i], 0, type);
+            hr = Convert(*given[i], parameter, value);
         }
         if (FAILED(hr)) {
             if (argError) *argError = givenAt[i];
             return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
         }
-        VARIANT& arg = args[declared - 1 - i];  // the platform takes arguments last to first
-        ::VariantInit(&arg);
-        if (byRef) {
-            V_VT(&arg) = VT_BYREF | type;
-            V_BYREF(&arg) = ValueAddress(value);
+        if (parameter.byRef) {
+            ::VariantInit(&references[i]);
+            V_VT(&references[i]) = VT_BYREF | parameter.type;
+            V_BYREF(&references[i]) = &value.lVal;  // every scalar, string and object starts there
+            pass[i] = &references[i];
+            types[i] = VT_BYREF | parameter.type;
         } else {
-            arg = value;  // a shallow copy: the temporary keeps ownership
+            pass[i] = &value;
+            types[i] = parameter.type;
         }
+    }
+    VARIANT returned;
+    ::VariantInit(&returned);
+    UINT count = declared;
+    if (member->result != VT_EMPTY) {
+        V_VT(&returned) = member->result;
+        V_I8(&returned) = 0;
+        ::VariantInit(&references[count]);
+        V_VT(&references[count]) = VT_BYREF | member->result;
+        V_BYREF(&references[count]) = &returned.lVal;
+        pass[count] = &references[count];
+        types[count] = VT_BYREF | member->result;
+        ++count;
     }
 
-    DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS exact = {args.empty() ? nullptr : args.data(), put ? &putId : nullptr, declared, put ? 1u : 0u};
-    WORD kind = func->invkind == INVOKE_FUNC             ? DISPATCH_METHOD
-                : func->invkind == INVOKE_PROPERTYGET    ? DISPATCH_PROPERTYGET
-                : func->invkind == INVOKE_PROPERTYPUTREF ? DISPATCH_PROPERTYPUTREF
-                                                         : DISPATCH_PROPERTYPUT;
-    VARIANT discarded;
-    ::VariantInit(&discarded);
-    VARIANT* out = result ? result : (hasRetval ? &discarded : nullptr);
-    const DISPID memberId = func->memid;
-    HRESULT hr = vtable->Invoke(instance, memberId, kind, &exact, out, exception, argError);
-    if (out && V_VT(out) == VT_UNKNOWN && V_UNKNOWN(out)) {
+    if (result) ::VariantInit(result);
+    VARIANT status;
+    ::VariantInit(&status);
+    const HRESULT called = ::DispCallFunc(instance, member->vtableOffset, member->convention, VT_ERROR, count, types,
+                                          pass, &status);
+    if (FAILED(called)) {
+        ::VariantClear(&returned);
+        return called;
+    }
+    if (FAILED(V_ERROR(&status))) {
+        ::VariantClear(&returned);  // the member left it empty; nothing escapes a failure
+        TakeException(V_ERROR(&status), exception);
+        return DISP_E_EXCEPTION;
+    }
+    if (V_VT(&returned) == VT_UNKNOWN && V_UNKNOWN(&returned)) {
         // Script clients cannot call through IUnknown: hand back the object's IDispatch.
         IDispatch* dispatch = nullptr;
-        if (SUCCEEDED(V_UNKNOWN(out)->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
-            ::VariantClear(out);
-            V_VT(out) = VT_DISPATCH;
-            V_DISPATCH(out) = dispatch;
+        if (SUCCEEDED(V_UNKNOWN(&returned)->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+            ::VariantClear(&returned);
+            V_VT(&returned) = VT_DISPATCH;
+            V_DISPATCH(&returned) = dispatch;
         }
     }
-    ::VariantClear(&discarded);
-    return hr;
+    if (result) *result = returned;  // the result takes what the return value owns
+    else ::VariantClear(&returned);
+    return S_OK;
 }
 
 }  // namespace kiv::dispatch

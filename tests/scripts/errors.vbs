@@ -52,6 +52,9 @@ Took "ItemInt with a variable"
 ' Omitted optional parameters.
 bmp.DrawLine 0, 0, 10, 10
 Took "DrawLine without Color"
+' A colour of -1 (an Integer to the script) is the foreground colour, not an overflow.
+bmp.DrawLine 0, 1, 9, 1, -1
+Took "DrawLine with Color -1"
 Set other = bmps.Create("target", 40, 20)
 target = other.hDC
 bmp.Copy target, 1, 2
