@@ -9,6 +9,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <list>
 #include <optional>
 
 using namespace kivtest;
@@ -166,9 +167,13 @@ protected:
         inPlace.Reset();
         ole.Reset();
         ControlTest::ReleaseAll();
+        sites_.clear();  // after the control, which may still hold one when a test stopped early
         if (form) ::DestroyWindow(form);
         PumpMessages();
     }
+
+    // A site on the container's window that lives as long as the test.
+    WindowSite& NewSite() { return sites_.emplace_back(form); }
 
     HRESULT Activate(WindowSite& site) {
         EXPECT_EQ(ole->SetClientSite(&site), S_OK);
@@ -183,10 +188,13 @@ protected:
     HWND form = nullptr;
     ComPtr<IOleObject> ole;
     ComPtr<IOleInPlaceObject> inPlace;
+
+private:
+    std::list<WindowSite> sites_;
 };
 
 TEST_F(InPlace, AWindowlessSiteGetsNoWindow) {
-    WindowSite site(form);
+    WindowSite& site = NewSite();
     site.offersWindowless = true;
     site.userMode = false;
     ASSERT_EQ(Activate(site), S_OK);
@@ -222,7 +230,7 @@ TEST_F(InPlace, AWindowlessSiteGetsNoWindow) {
 TEST_F(InPlace, AnOrdinarySiteGetsAWindowOfTheControlsSize) {
     for (bool refusingWindowless : {false, true}) {
         SCOPED_TRACE(refusingWindowless ? "windowless refused" : "plain site");
-        WindowSite site(form);
+        WindowSite& site = NewSite();
         site.offersWindowless = refusingWindowless;
         site.canWindowless = S_FALSE;
         site.userMode = false;
@@ -259,14 +267,23 @@ TEST_F(InPlace, AnOrdinarySiteGetsAWindowOfTheControlsSize) {
             for (int x = 0; x < 32; x += 3)
                 ASSERT_EQ(PixelAt(shown.Dc(), x, y), PixelAt(expected.Dc(), x, y)) << "at " << x << ", " << y;
 
-        // Moved by the container, at its own size whatever size the container gives.
+        // Moved by the container, at its own size whatever size the container gives, and showing
+        // only what lies inside the container's clipping rectangle.
         const RECT moved = {50, 60, 150, 160};
-        ASSERT_EQ(inPlace->SetObjectRects(&moved, &moved), S_OK);
+        const RECT leftHalf = {0, 0, 66, 200};
+        ASSERT_EQ(inPlace->SetObjectRects(&moved, &leftHalf), S_OK);
         place = PlaceOf(window);
         EXPECT_EQ(place.left, 50);
         EXPECT_EQ(place.top, 60);
         EXPECT_EQ(place.right - place.left, 32);
         EXPECT_EQ(place.bottom - place.top, 31);
+        RECT shownPart = {};
+        EXPECT_EQ(::GetWindowRgnBox(window, &shownPart), SIMPLEREGION);
+        EXPECT_EQ(shownPart.left, 0);
+        EXPECT_EQ(shownPart.right, 16);
+        EXPECT_EQ(shownPart.bottom, 31);
+        ASSERT_EQ(inPlace->SetObjectRects(&moved, &moved), S_OK);
+        EXPECT_EQ(::GetWindowRgnBox(window, &shownPart), ERROR) << "all of it shown again";
 
         // The host program runs: the control is invisible; back in design mode it shows again.
         auto olecontrol = control.As<IOleControl>(IID_IOleControl);
@@ -298,7 +315,7 @@ TEST_F(InPlace, AnOrdinarySiteGetsAWindowOfTheControlsSize) {
 // but hidden; leaving in-place activity takes it away, and activating again makes a new one.
 TEST_F(InPlace, AtRunTimeTheWindowIsHiddenAndGoesWithDeactivation) {
     for (std::optional<bool> mode : {std::optional<bool>(true), std::optional<bool>()}) {
-        WindowSite site(form);
+        WindowSite& site = NewSite();
         site.userMode = mode;
         ASSERT_EQ(Activate(site), S_OK);
         HWND window = nullptr;
@@ -314,9 +331,15 @@ TEST_F(InPlace, AtRunTimeTheWindowIsHiddenAndGoesWithDeactivation) {
         EXPECT_EQ(ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, nullptr, nullptr), S_OK);
         EXPECT_FALSE(::IsWindowVisible(window));
 
+        wchar_t className[64] = {};
+        ASSERT_GT(::GetClassNameW(window, className, 64), 0);
         EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
         EXPECT_EQ(site.deactivated, 1);
         EXPECT_FALSE(::IsWindow(window));
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof(windowClass);
+        EXPECT_FALSE(::GetClassInfoExW(::GetModuleHandleW(nullptr), className, &windowClass))
+            << "the window class goes with the last window";
         EXPECT_EQ(OnlyChild(), nullptr);
         EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);
         EXPECT_EQ(ole->SetClientSite(nullptr), S_OK);

@@ -3,7 +3,9 @@
 #include "../component/Module.h"
 #include "Appearance.h"
 
+#include <memory>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 
 namespace kiv {
@@ -122,6 +124,24 @@ void ControlWindow::Move(const RECT& position) noexcept {
     if (!window_) return;
     ::SetWindowPos(window_, nullptr, position.left, position.top, position.right - position.left,
                    position.bottom - position.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void ControlWindow::ClipTo(const RECT& clip) noexcept {
+    if (!window_) return;
+    RECT place = {};
+    ::GetWindowRect(window_, &place);
+    ::MapWindowPoints(nullptr, ::GetParent(window_), reinterpret_cast<POINT*>(&place), 2);
+    RECT visible = {};
+    ::IntersectRect(&visible, &place, &clip);
+    if (::EqualRect(&visible, &place)) {
+        ::SetWindowRgn(window_, nullptr, TRUE);  // all of it
+        return;
+    }
+    ::OffsetRect(&visible, -place.left, -place.top);  // a window region is in window coordinates
+    std::unique_ptr<std::remove_pointer_t<HRGN>, decltype(&::DeleteObject)> region(::CreateRectRgnIndirect(&visible),
+                                                                                     &::DeleteObject);
+    // The window owns its region once it is set.
+    if (region && ::SetWindowRgn(window_, region.get(), TRUE)) region.release();
 }
 
 void ControlWindow::Show(bool visible) noexcept {

@@ -26,6 +26,9 @@ public:
     explicit operator bool() const noexcept { return window_ != nullptr; }
 
     void Move(const RECT& position) noexcept;
+    // Only the part of the window inside `clip` (in the parent's client coordinates) is shown, as
+    // when the container scrolls the control partly out of its view.
+    void ClipTo(const RECT& clip) noexcept;
     void Show(bool visible) noexcept;
     void Reset() noexcept;
 

@@ -87,7 +87,10 @@ HRESULT KivCtl::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept
     HWND parent = nullptr;
     if (FAILED(inPlace->GetWindow(&parent)) || !parent) return S_OK;
     window_ = ControlWindow(parent, position_, !UserMode());
-    if (window_) return S_OK;
+    if (window_) {
+        if (known) window_.ClipTo(clip);
+        return S_OK;
+    }
     // The site was told of a windowed activation that cannot be: it hears that it is over.
     inPlaceSite_ = nullptr;
     inPlace->OnInPlaceDeactivate();
@@ -118,10 +121,11 @@ STDMETHODIMP KivCtl::InPlaceDeactivate() {
 
 STDMETHODIMP KivCtl::UIDeactivate() { return S_OK; }  // never UI-active
 
-STDMETHODIMP KivCtl::SetObjectRects(LPCRECT position, LPCRECT) {
+STDMETHODIMP KivCtl::SetObjectRects(LPCRECT position, LPCRECT clip) {
     if (!position) return E_POINTER;
     detail::CallReference<KivCtl> hold(this);
     Place(*position);
+    if (clip) window_.ClipTo(*clip);
     return S_OK;
 }
 
