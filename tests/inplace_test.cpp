@@ -2,6 +2,7 @@
 // host windowless objects and once not. Windowless, the control makes no window; otherwise it puts a
 // child window of its fixed size on the site's window, shown in design mode only, and takes it away
 // when it leaves in-place activity.
+#include "FakeSite.h"
 #include "TestSupport.h"
 
 #include "control/Appearance.h"
@@ -15,130 +16,6 @@
 using namespace kivtest;
 
 namespace {
-
-// A client site with an in-place site on `window`; it answers as a windowless-capable site only when
-// `offersWindowless` is set.
-class WindowSite final : public IOleClientSite, public IOleInPlaceSiteWindowless, public IDispatch {
-public:
-    explicit WindowSite(HWND parent) : window(parent) {}
-
-    HWND window;
-    bool offersWindowless = false;
-    HRESULT canWindowless = S_OK;
-    std::optional<bool> userMode;  // none: no ambient properties
-    RECT windowContext = {10, 20, 42, 51};
-    int activated = 0;                  // OnInPlaceActivate
-    int activatedEx = 0;                // OnInPlaceActivateEx
-    DWORD activatedExFlags = 0xFFFFFFFF;
-    int deactivated = 0;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IOleClientSite) *out = static_cast<IOleClientSite*>(this);
-        else if (iid == IID_IOleInPlaceSite || iid == IID_IOleWindow) *out = static_cast<IOleInPlaceSite*>(this);
-        else if ((iid == IID_IOleInPlaceSiteEx || iid == IID_IOleInPlaceSiteWindowless) && offersWindowless)
-            *out = static_cast<IOleInPlaceSiteWindowless*>(this);
-        else if (iid == IID_IDispatch && userMode) *out = static_cast<IDispatch*>(this);
-        else return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override { return --references_; }  // lives on the test's stack
-    ULONG References() const { return references_; }
-
-    // IOleClientSite
-    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
-        *moniker = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetContainer(IOleContainer** container) override {
-        *container = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-
-    // IOleWindow, IOleInPlaceSite
-    STDMETHODIMP GetWindow(HWND* out) override {
-        *out = window;
-        return S_OK;
-    }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
-    STDMETHODIMP OnInPlaceActivate() override {
-        ++activated;
-        return S_OK;
-    }
-    STDMETHODIMP OnUIActivate() override { return S_OK; }
-    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
-                                  LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
-        *frame = nullptr;
-        *document = nullptr;
-        *position = windowContext;
-        *clip = windowContext;
-        return S_OK;
-    }
-    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
-    STDMETHODIMP OnInPlaceDeactivate() override {
-        ++deactivated;
-        return S_OK;
-    }
-    STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
-    STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
-    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
-
-    // IOleInPlaceSiteEx
-    STDMETHODIMP OnInPlaceActivateEx(BOOL* noRedraw, DWORD flags) override {
-        ++activatedEx;
-        activatedExFlags = flags;
-        if (noRedraw) *noRedraw = FALSE;
-        return S_OK;
-    }
-    STDMETHODIMP OnInPlaceDeactivateEx(BOOL) override { return OnInPlaceDeactivate(); }
-    STDMETHODIMP RequestUIActivate() override { return S_FALSE; }
-
-    // IOleInPlaceSiteWindowless
-    STDMETHODIMP CanWindowlessActivate() override { return canWindowless; }
-    STDMETHODIMP GetCapture() override { return S_FALSE; }
-    STDMETHODIMP SetCapture(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetFocus() override { return S_FALSE; }
-    STDMETHODIMP SetFocus(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetDC(LPCRECT, DWORD, HDC* dc) override {
-        *dc = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP ReleaseDC(HDC) override { return E_NOTIMPL; }
-    STDMETHODIMP InvalidateRect(LPCRECT, BOOL) override { return S_OK; }
-    STDMETHODIMP InvalidateRgn(HRGN, BOOL) override { return S_OK; }
-    STDMETHODIMP ScrollRect(INT, INT, LPCRECT, LPCRECT) override { return E_NOTIMPL; }
-    STDMETHODIMP AdjustRect(LPRECT) override { return S_OK; }
-    STDMETHODIMP OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) override {
-        *result = 0;
-        return S_OK;
-    }
-
-    // IDispatch: the ambient properties; only UserMode is known.
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                        UINT*) override {
-        if (id != DISPID_AMBIENT_USERMODE || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = *userMode ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-
-private:
-    ULONG references_ = 1;
-};
 
 // Where a window is, in its parent's client coordinates.
 RECT PlaceOf(HWND window) {
@@ -173,9 +50,13 @@ protected:
     }
 
     // A site on the container's window that lives as long as the test.
-    WindowSite& NewSite() { return sites_.emplace_back(form); }
+    FakeSite& NewSite() {
+        FakeSite& site = sites_.emplace_back();
+        site.window = form;
+        return site;
+    }
 
-    HRESULT Activate(WindowSite& site) {
+    HRESULT Activate(FakeSite& site) {
         EXPECT_EQ(ole->SetClientSite(&site), S_OK);
         return ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, nullptr, nullptr);
     }
@@ -190,11 +71,11 @@ protected:
     ComPtr<IOleInPlaceObject> inPlace;
 
 private:
-    std::list<WindowSite> sites_;
+    std::list<FakeSite> sites_;
 };
 
 TEST_F(InPlace, AWindowlessSiteGetsNoWindow) {
-    WindowSite& site = NewSite();
+    FakeSite& site = NewSite();
     site.offersWindowless = true;
     site.userMode = false;
     ASSERT_EQ(Activate(site), S_OK);
@@ -230,7 +111,7 @@ TEST_F(InPlace, AWindowlessSiteGetsNoWindow) {
 TEST_F(InPlace, AnOrdinarySiteGetsAWindowOfTheControlsSize) {
     for (bool refusingWindowless : {false, true}) {
         SCOPED_TRACE(refusingWindowless ? "windowless refused" : "plain site");
-        WindowSite& site = NewSite();
+        FakeSite& site = NewSite();
         site.offersWindowless = refusingWindowless;
         site.canWindowless = S_FALSE;
         site.userMode = false;
@@ -315,7 +196,7 @@ TEST_F(InPlace, AnOrdinarySiteGetsAWindowOfTheControlsSize) {
 // but hidden; leaving in-place activity takes it away, and activating again makes a new one.
 TEST_F(InPlace, AtRunTimeTheWindowIsHiddenAndGoesWithDeactivation) {
     for (std::optional<bool> mode : {std::optional<bool>(true), std::optional<bool>()}) {
-        WindowSite& site = NewSite();
+        FakeSite& site = NewSite();
         site.userMode = mode;
         ASSERT_EQ(Activate(site), S_OK);
         HWND window = nullptr;
