@@ -58,7 +58,6 @@ public:
         description.cbSize = sizeof(description);
         description.lpfnWndProc = &WindowProcedure;
         description.hInstance = module::Handle();
-        description.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
         description.lpszClassName = kClassName;
         atom_ = ::RegisterClassExW(&description);
     }

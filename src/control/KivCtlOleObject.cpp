@@ -36,7 +36,7 @@ STDMETHODIMP KivCtl::GetClientSite(IOleClientSite** site) {
 }
 
 STDMETHODIMP KivCtl::SetHostNames(LPCOLESTR, LPCOLESTR) {
-    return S_OK;  // the control opens no window of its own that could show them
+    return S_OK;  // the control opens no frame window that could show them
 }
 
 // Closing the control is its end as the container sees it: out of in-place activity, the advise
