@@ -3,6 +3,7 @@
 // window text; destroying the window closes the control and lets it go.
 #include "TestSupport.h"
 
+#include <ocidl.h>
 #include <oleidl.h>
 
 #include <string>
@@ -25,18 +26,6 @@ Fn Proc(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
 }
 
-// The windows of this program live on a desktop of its own. Wine's desktop process for it starts
-// with this program's environment, so it uses this program's X display (the default desktop of a
-// prefix may have been started before there was any display).
-HDESK OwnDesktop() {
-    static HDESK desktop = [] {
-        HDESK made = ::CreateDesktopW(L"KivContainerTest", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-        if (made && !::SetThreadDesktop(made)) made = nullptr;
-        return made;
-    }();
-    return desktop;
-}
-
 // The ATL library with its window classes registered (once per process).
 HMODULE AtlLibrary() {
     static HMODULE atl = [] {
@@ -47,19 +36,11 @@ HMODULE AtlLibrary() {
     return atl;
 }
 
-// The host program's window, for all tests: a visible top-level window that lives as long as the
-// program (taking a top-level window off an X display without a window manager waits for seconds).
-HWND HostProgramWindow() {
-    static HWND window = ::CreateWindowExW(0, L"STATIC", L"Kiv host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400,
-                                           300, nullptr, nullptr, nullptr, nullptr);
-    return window;
-}
-
 class AtlHost : public ComTest {
 protected:
     void SetUp() override {
         // Before COM's apartment window: a thread with windows cannot change its desktop.
-        ASSERT_NE(OwnDesktop(), nullptr) << "error " << ::GetLastError();
+        ASSERT_NE(OwnDesktop(L"KivContainerTest"), nullptr) << "error " << ::GetLastError();
         ComTest::SetUp();
         atl_ = AtlLibrary();
         ASSERT_NE(atl_, nullptr);
@@ -85,13 +66,7 @@ protected:
         if (FAILED(getControl_(host, control.Put()))) return {};
         return control;
     }
-    static void Pump() {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
+    static void Pump() { PumpMessages(); }
     // The module's own DllCanUnloadNow: S_OK once none of its objects lives.
     static HRESULT ModuleCanUnload() {
         HMODULE module = ::GetModuleHandleW(L"KIVDRAW.OCX");
@@ -256,6 +231,51 @@ TEST_F(AtlHost, DestroyingTheHostTerminatesTheControl) {
     EXPECT_EQ(ModuleCanUnload(), S_FALSE) << "the registry still lives";
     registry.Reset();
     EXPECT_EQ(ModuleCanUnload(), S_OK);
+}
+
+// Which way the container activates the control in place depends on the site it offers: windowless
+// when it can host windowless objects and agrees, otherwise with a child window of 32 x 31 pixels
+// on the host window. Either way nothing of the control stays once the host window is destroyed.
+TEST_F(AtlHost, TheControlIsInPlaceAsTheSiteAllows) {
+    HWND host = Host(10, 10);
+    ComPtr<IUnknown> control = ControlIn(host);
+    ASSERT_TRUE(control);
+    ComPtr<IOleObject> ole = control.As<IOleObject>(IID_IOleObject);
+    ComPtr<IOleClientSite> site;
+    ASSERT_EQ(ole->GetClientSite(site.Put()), S_OK);
+    auto windowlessSite = site.As<IOleInPlaceSiteWindowless>(IID_IOleInPlaceSiteWindowless);
+    const bool windowless = windowlessSite && windowlessSite->CanWindowlessActivate() == S_OK;
+    windowlessSite.Reset();
+    site.Reset();
+
+    ComPtr<IOleInPlaceObject> inPlace = control.As<IOleInPlaceObject>(IID_IOleInPlaceObject);
+    HWND window = nullptr;
+    const HRESULT status = inPlace->GetWindow(&window);
+    if (windowless) {
+        EXPECT_EQ(status, E_FAIL) << "windowless: the container draws the control";
+        EXPECT_EQ(window, nullptr);
+        EXPECT_EQ(::GetWindow(host, GW_CHILD), nullptr) << "nothing on the host window";
+    } else {
+        ASSERT_EQ(status, S_OK);
+        EXPECT_EQ(::GetParent(window), host);
+        RECT rect = {};
+        ASSERT_TRUE(::GetWindowRect(window, &rect));
+        EXPECT_EQ(rect.right - rect.left, 32);
+        EXPECT_EQ(rect.bottom - rect.top, 31);
+        EXPECT_FALSE(::IsWindowVisible(window)) << "the container runs the program: invisible";
+    }
+    ole.Reset();
+    inPlace.Reset();
+
+    ASSERT_TRUE(::DestroyWindow(host));
+    Pump();
+    if (window) {
+        EXPECT_FALSE(::IsWindow(window));
+    }
+    window = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(control.As<IOleInPlaceObject>(IID_IOleInPlaceObject)->GetWindow(&window), E_FAIL);
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(ReferencesOf(control.Get()), 1u) << "the container let the control go";
 }
 
 }  // namespace

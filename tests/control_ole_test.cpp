@@ -1,6 +1,7 @@
 // The control's OLE side without a real container: a small client site of the test's own plays the
 // container (it counts what the control tells it and may call back into the control), and the
 // control is made through the module's class object, as a container makes it.
+#include "FakeSite.h"
 #include "TestSupport.h"
 
 #include "component/Module.h"
@@ -24,105 +25,6 @@ namespace platform = kiv::platform;
 namespace {
 
 // ---- the test's container ---------------------------------------------------------------------
-
-// A client site with an in-place site and, when `userMode` is set, ambient properties.
-class FakeSite final : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
-public:
-    std::optional<bool> userMode;  // none: the site offers no ambient properties at all
-    RECT windowContext = {0, 0, 100, 100};
-    int canActivate = 0;
-    int activated = 0;
-    int uiActivated = 0;
-    int deactivated = 0;
-    std::vector<RECT> positions;                  // every OnPosRectChange, in order
-    std::function<void(const RECT&)> onPosition;  // called from inside OnPosRectChange
-
-    ULONG References() const { return references_; }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IOleClientSite) *out = static_cast<IOleClientSite*>(this);
-        else if (iid == IID_IOleInPlaceSite || iid == IID_IOleWindow) *out = static_cast<IOleInPlaceSite*>(this);
-        else if (iid == IID_IDispatch && userMode) *out = static_cast<IDispatch*>(this);
-        else return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override { return --references_; }  // lives on the test's stack
-
-    // IOleClientSite
-    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
-        *moniker = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetContainer(IOleContainer** container) override {
-        *container = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-
-    // IOleInPlaceSite
-    STDMETHODIMP GetWindow(HWND* window) override {
-        *window = nullptr;
-        return E_FAIL;
-    }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP CanInPlaceActivate() override {
-        ++canActivate;
-        return S_OK;
-    }
-    STDMETHODIMP OnInPlaceActivate() override {
-        ++activated;
-        return S_OK;
-    }
-    STDMETHODIMP OnUIActivate() override {
-        ++uiActivated;
-        return S_OK;
-    }
-    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
-                                  LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
-        *frame = nullptr;
-        *document = nullptr;
-        *position = windowContext;
-        *clip = windowContext;
-        return S_OK;
-    }
-    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
-    STDMETHODIMP OnInPlaceDeactivate() override {
-        ++deactivated;
-        return S_OK;
-    }
-    STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
-    STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
-    STDMETHODIMP OnPosRectChange(LPCRECT position) override {
-        positions.push_back(*position);
-        if (onPosition) onPosition(*position);
-        return S_OK;
-    }
-
-    // IDispatch: the ambient properties; only UserMode is known.
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                        UINT*) override {
-        if (id != DISPID_AMBIENT_USERMODE || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = *userMode ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-
-private:
-    ULONG references_ = 1;
-};
 
 // A view sink that counts the view changes it hears of.
 class FakeViewSink final : public IAdviseSink {
@@ -264,7 +166,7 @@ TEST_F(Ole, EveryInterfaceIsTheSameObject) {
                               IID_IOleControl,       IID_IViewObject,        IID_IViewObject2,
                               IID_IPersist,          IID_IPersistStreamInit, IID_IPersistPropertyBag,
                               IID_IConnectionPointContainer, IID_IProvideClassInfo, IID_IProvideClassInfo2,
-                              IID_IDispatch,         IID__KivCtl};
+                              IID_IDispatch,         IID__KivCtl,            IID_IOleInPlaceObjectWindowless};
     for (const IID& iid : interfaces) {
         ComPtr<IUnknown> asked = As<IUnknown>(iid);
         ASSERT_TRUE(asked) << "interface #" << (&iid - interfaces);

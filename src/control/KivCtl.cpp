@@ -79,7 +79,8 @@ STDMETHODIMP KivCtl::QueryInterface(REFIID iid, void** out) {
     IUnknown* found = nullptr;
     if (iid == IID_IPersist) found = static_cast<IPersistStreamInit*>(this);
     else if (iid == IID_IViewObject) found = static_cast<IViewObject2*>(this);
-    else if (iid == IID_IOleWindow) found = static_cast<IOleInPlaceObject*>(this);
+    else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject)
+        found = static_cast<IOleInPlaceObjectWindowless*>(this);
     else if (iid == IID_IProvideClassInfo) found = static_cast<IProvideClassInfo2*>(this);
     else return KivCtlBase::QueryInterface(iid, out);
     *out = found;

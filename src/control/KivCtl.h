@@ -2,17 +2,19 @@
 // device context as the reference for every surface, hands it out as Bitmaps, offers Blit, and keeps
 // its extent at 32 x 31 pixels.
 //
-// Towards a control container it is an ordinary in-place object without a window of its own: it is
-// invisible at run time, paints its stored appearance picture only at design time, keeps no
-// properties, raises no events (its event interface has no members) and never takes the focus.
+// Towards a control container it is an in-place object that is invisible at run time, shows its
+// stored appearance picture only at design time, keeps no properties, raises no events (its event
+// interface has no members) and never takes the focus. In place it goes windowless when the
+// container can host it so, and otherwise has a child window of its own (ControlWindow.h).
 // The OLE side is spread over files by interface group: KivCtlOleObject.cpp (IOleObject,
-// IOleControl), KivCtlInPlace.cpp (IOleInPlaceObject), KivCtlView.cpp (IViewObject2),
+// IOleControl), KivCtlInPlace.cpp (IOleInPlaceObjectWindowless), KivCtlView.cpp (IViewObject2),
 // KivCtlPersist.cpp (IPersistStreamInit, IPersistPropertyBag), KivCtlEvents.cpp
 // (IConnectionPointContainer, IProvideClassInfo2).
 #pragma once
 
 #include "../component/ComObject.h"
 #include "ControlDC.h"
+#include "ControlWindow.h"
 #include "EventPoint.h"
 #include "kiv.h"
 
@@ -24,7 +26,7 @@
 namespace kiv {
 
 class KivCtl;
-using KivCtlBase = ComObject<KivCtl, _KivCtl, IOleObject, IOleInPlaceObject, IOleControl, IViewObject2,
+using KivCtlBase = ComObject<KivCtl, _KivCtl, IOleObject, IOleInPlaceObjectWindowless, IOleControl, IViewObject2,
                              IPersistStreamInit, IPersistPropertyBag, IConnectionPointContainer, IProvideClassInfo2>;
 
 class KivCtl final : public KivCtlBase {
@@ -89,13 +91,15 @@ public:
     STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
     STDMETHODIMP SetColorScheme(LOGPALETTE* palette) override;
 
-    // IOleWindow, IOleInPlaceObject
+    // IOleWindow, IOleInPlaceObject, IOleInPlaceObjectWindowless
     STDMETHODIMP GetWindow(HWND* window) override;
     STDMETHODIMP ContextSensitiveHelp(BOOL enterMode) override;
     STDMETHODIMP InPlaceDeactivate() override;
     STDMETHODIMP UIDeactivate() override;
     STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
     STDMETHODIMP ReactivateAndUndo() override;
+    STDMETHODIMP OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    STDMETHODIMP GetDropTarget(IDropTarget** target) override;
 
     // IOleControl
     STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
@@ -148,8 +152,11 @@ private:
     // The container placed the control at `position`: a size other than the control's own goes
     // through the resize handler, and the container hears once where the control really is.
     void Place(const RECT& position) noexcept;
-    // In-place activation through `site` (the verb's active site or the client site).
+    // In-place activation through `site` (the verb's active site or the client site): windowless
+    // when the site can host it so, otherwise in a child window of the site's window.
     HRESULT ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept;
+    // The own window shown in design mode and hidden while the host program runs.
+    void ShowForMode() noexcept;
     // The container's ambient UserMode; run mode when the site gives no ambient properties.
     bool UserMode() const noexcept;
     void ViewChanged() noexcept;
@@ -164,6 +171,8 @@ private:
     // What the container gave the control.
     ComPtr<IOleClientSite> clientSite_;
     ComPtr<IOleInPlaceSite> inPlaceSite_;  // while in-place active
+    bool windowless_ = false;              // active without a window, drawn by the container
+    ControlWindow window_;                 // active with a window of its own
     ComPtr<IOleAdviseHolder> oleAdvise_;   // made when the first sink arrives
     ComPtr<IAdviseSink> viewSink_;
     DWORD viewAspects_ = 0;

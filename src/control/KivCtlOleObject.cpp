@@ -36,7 +36,7 @@ STDMETHODIMP KivCtl::GetClientSite(IOleClientSite** site) {
 }
 
 STDMETHODIMP KivCtl::SetHostNames(LPCOLESTR, LPCOLESTR) {
-    return S_OK;  // the control opens no window of its own that could show them
+    return S_OK;  // the control opens no frame window that could show them
 }
 
 // Closing the control is its end as the container sees it: out of in-place activity, the advise
@@ -65,9 +65,9 @@ STDMETHODIMP KivCtl::GetClipboardData(DWORD, IDataObject** data) {
     return E_NOTIMPL;
 }
 
-// The control's only way of being active is in place, without a window and without the focus:
-// every verb that asks to show or activate it does that. It has no window to open and no property
-// pages, and no verbs of its own beyond the primary one.
+// The control's only way of being active is in place, without the focus: every verb that asks to
+// show or activate it does that, and hiding takes its window (if it has one) off the container's.
+// It has no window to open and no property pages, and no verbs of its own beyond the primary one.
 STDMETHODIMP KivCtl::DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, HWND, LPCRECT position) {
     detail::CallReference<KivCtl> hold(this);
     IOleClientSite* site = activeSite ? activeSite : clientSite_.Get();
@@ -77,8 +77,10 @@ STDMETHODIMP KivCtl::DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, 
     case OLEIVERB_INPLACEACTIVATE:
     case OLEIVERB_UIACTIVATE:  // never UI-active: activating in place is all it does
         return ActivateInPlace(site, position);
-    case OLEIVERB_HIDE:               // no window and no user interface to take away
-    case OLEIVERB_DISCARDUNDOSTATE:   // nothing to undo
+    case OLEIVERB_HIDE:  // no user interface to take away, only the window
+        window_.Show(false);
+        return S_OK;
+    case OLEIVERB_DISCARDUNDOSTATE:  // nothing to undo
         return S_OK;
     case OLEIVERB_OPEN:
     case OLEIVERB_PROPERTIES:
@@ -185,8 +187,11 @@ STDMETHODIMP KivCtl::GetControlInfo(CONTROLINFO* info) {
 STDMETHODIMP KivCtl::OnMnemonic(MSG*) { return E_NOTIMPL; }
 
 STDMETHODIMP KivCtl::OnAmbientPropertyChange(DISPID id) {
-    // The control's look depends on one ambient property: it is painted in design mode only.
-    if (id == DISPID_AMBIENT_USERMODE || id == DISPID_UNKNOWN) ViewChanged();
+    // The control's look depends on one ambient property: it is shown in design mode only.
+    if (id != DISPID_AMBIENT_USERMODE && id != DISPID_UNKNOWN) return S_OK;
+    detail::CallReference<KivCtl> hold(this);
+    ShowForMode();
+    ViewChanged();
     return S_OK;
 }
 

@@ -18,6 +18,12 @@ add_test(NAME container_atl
          COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_container>)
 set_tests_properties(container_atl PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
 
+# The control in place on real windows, with sites of the test's own: in-process, so it needs no
+# registration, but windows need an X display.
+kiv_container_program(test_inplace inplace_test.cpp)
+add_test(NAME inplace_windows
+         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_inplace>)
+
 # The built module's resources and its registration, machine-wide and per user. Both read the
 # registry of the build's prefix; the per-user test also takes the machine-wide registration away
 # for a moment and puts it back.

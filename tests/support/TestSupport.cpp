@@ -125,6 +125,29 @@ std::wstring GuidText(REFGUID guid) {
 
 bool SameText(const std::wstring& a, const std::wstring& b) { return ::lstrcmpiW(a.c_str(), b.c_str()) == 0; }
 
+HDESK OwnDesktop(const wchar_t* name) {
+    static HDESK desktop = [name] {
+        HDESK made = ::CreateDesktopW(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (made && !::SetThreadDesktop(made)) made = nullptr;
+        return made;
+    }();
+    return desktop;
+}
+
+HWND HostProgramWindow() {
+    static HWND window = ::CreateWindowExW(0, L"STATIC", L"Kiv host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400,
+                                           300, nullptr, nullptr, nullptr, nullptr);
+    return window;
+}
+
+void PumpMessages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
 ColourTarget::ColourTarget(int width, int height, COLORREF fill) {
     HDC screen = ::GetDC(nullptr);
     dc_ = ::CreateCompatibleDC(screen);

@@ -88,6 +88,17 @@ std::wstring OcxPath();
 std::wstring GuidText(REFGUID guid);
 bool SameText(const std::wstring& a, const std::wstring& b);  // case-insensitive
 
+// Windows on an X display. A program's windows live on a desktop named `name` of its own: Wine's
+// desktop process for it starts with this program's environment, so it uses this program's display
+// (the default desktop of a prefix may have been started before there was any display). Call it
+// before COM's apartment window exists: a thread with windows cannot change its desktop.
+HDESK OwnDesktop(const wchar_t* name);
+// A visible top-level window that lives as long as the program (taking a top-level window off an
+// X display without a window manager waits for seconds); tests put their windows in it.
+HWND HostProgramWindow();
+// Dispatches every message waiting for this thread.
+void PumpMessages();
+
 // A colour memory context of the screen's format, for targets of copies.
 class ColourTarget {
 public:
