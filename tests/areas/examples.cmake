@@ -3,12 +3,12 @@
 # registry lock.
 #
 # Run as a script (cmake -DROOT=<top folder> -P examples.cmake), this file checks instead that every
-# code block of README.md (```vbscript, ```vb, ```cpp) is a copy of lines of a file in examples/ or
+# code block of README.md (```vbscript, ```vb, ```cpp, ```xml) is a copy of lines of a file in examples/ or
 # demo/, so that the README shows only code that these tests run.
 if(CMAKE_SCRIPT_MODE_FILE)
     cmake_minimum_required(VERSION 3.20)
     file(GLOB files ${ROOT}/examples/*.vbs ${ROOT}/examples/*.bas ${ROOT}/examples/*.cpp ${ROOT}/examples/*.h
-                    ${ROOT}/demo/*.vbs ${ROOT}/demo/*.cpp)
+                    ${ROOT}/examples/*.manifest ${ROOT}/demo/*.vbs ${ROOT}/demo/*.cpp)
     set(sources "")
     foreach(f ${files})
         file(READ ${f} content)
@@ -46,7 +46,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
         endif()
         math(EXPR after "${close} + 3")
         string(SUBSTRING "${readme}" ${after} -1 readme)
-        if(language MATCHES "^(vbscript|vb|cpp)$")
+        if(language MATCHES "^(vbscript|vb|cpp|xml)$")
             math(EXPR checked "${checked} + 1")
             string(FIND "${sources}" "${code}" at)
             if(at EQUAL -1)
@@ -110,6 +110,8 @@ foreach(example quickstart registry colours_and_fonts no_errors)
 endforeach()
 kiv_vba_example(example_bas_quickstart ${KIV_EXAMPLES}/KivQuickStart.bas CheckQuickStart)
 kiv_vba_example(example_bas_userform ${KIV_EXAMPLES}/KivOnUserForm.bas CheckBadge)
+kiv_vba_example(example_bas_without_registration ${KIV_EXAMPLES}/KivWithoutRegistration.bas
+                "CheckTile CreateObject(\"Kiv.KivCtl\")")
 foreach(example quickstart drawing text transparent picture)
     kiv_cpp_example(example_cpp_${example} ${KIV_EXAMPLES}/${example}.cpp)
 endforeach()

@@ -48,3 +48,13 @@ add_executable(test_unregistered unregistered_test.cpp)
 target_link_libraries(test_unregistered PRIVATE kiv_client GTest::gtest_main)
 kiv_unregistered_test(noreg_actctx_container test_unregistered DISPLAY ARGS --gtest_filter=ActivatedContext.*)
 kiv_unregistered_test(noreg_without_manifest test_unregistered WITHOUT_MANIFEST ARGS --gtest_filter=Unregistered.*)
+
+# What a user downloads: make test runs make dist's packing after building both architectures, and
+# each architecture checks that its module in the package is the one that its tests ran.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(KIV_DIST_FOLDER x64)
+else()
+    set(KIV_DIST_FOLDER x86)
+endif()
+add_test(NAME dist_package COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check-dist.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                                   ${KIV_DIST_FOLDER})
