@@ -20,15 +20,6 @@ namespace {
 // IID_IXMLDOMDocument2, which mingw-w64's msxml2.h declares without a definition.
 constexpr IID kIXMLDOMDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
-// A string value below HKEY_CLASSES_ROOT; "(missing)" when there is none.
-std::wstring ClassesValue(const std::wstring& key, const wchar_t* name = nullptr) {
-    wchar_t data[1024] = {};
-    DWORD size = sizeof(data);
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return L"(missing)";
-    return data;
-}
-
 // Identifiers compare without regard to case.
 std::wstring Upper(std::wstring text) {
     ::CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));

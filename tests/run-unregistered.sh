@@ -22,7 +22,6 @@ shift
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-unset WINESERVERSOCKET
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "-- making the unregistered Wine prefix $WINEPREFIX"
