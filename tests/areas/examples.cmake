@@ -3,8 +3,8 @@
 # registry lock.
 #
 # Run as a script (cmake -DROOT=<top folder> -P examples.cmake), this file checks instead that every
-# code block of README.md (```vbscript, ```vb, ```cpp, ```xml) is a copy of lines of a file in examples/ or
-# demo/, so that the README shows only code that these tests run.
+# code block of README.md (```vbscript, ```vb, ```cpp, ```xml) is a copy of lines of a file in
+# examples/ or demo/, so that the README shows only code that these tests run.
 if(CMAKE_SCRIPT_MODE_FILE)
     cmake_minimum_required(VERSION 3.20)
     file(GLOB files ${ROOT}/examples/*.vbs ${ROOT}/examples/*.bas ${ROOT}/examples/*.cpp ${ROOT}/examples/*.h
@@ -110,8 +110,6 @@ foreach(example quickstart registry colours_and_fonts no_errors)
 endforeach()
 kiv_vba_example(example_bas_quickstart ${KIV_EXAMPLES}/KivQuickStart.bas CheckQuickStart)
 kiv_vba_example(example_bas_userform ${KIV_EXAMPLES}/KivOnUserForm.bas CheckBadge)
-kiv_vba_example(example_bas_without_registration ${KIV_EXAMPLES}/KivWithoutRegistration.bas
-                "CheckTile CreateObject(\"Kiv.KivCtl\")")
 foreach(example quickstart drawing text transparent picture)
     kiv_cpp_example(example_cpp_${example} ${KIV_EXAMPLES}/${example}.cpp)
 endforeach()

@@ -42,6 +42,11 @@ add_executable(example_cpp_actctx_host ${KIV_NOREG_EXAMPLES}/actctx_host.cpp)
 target_link_libraries(example_cpp_actctx_host PRIVATE kiv_client)
 kiv_unregistered_test(noreg_example_actctx_host example_cpp_actctx_host)
 
+# The VBA module's drawing part, as the other VBA modules' (examples.cmake), with the registered
+# control: its activation lines need Windows' Microsoft.Windows.ActCtx object, which Wine lacks.
+kiv_vba_example(example_bas_without_registration ${KIV_NOREG_EXAMPLES}/KivWithoutRegistration.bas
+                "CheckTile CreateObject(\"Kiv.KivCtl\")")
+
 # A host's context under Wine's ATL container, the class information, the type library and another
 # apartment; and the same module with no manifest at all.
 add_executable(test_unregistered unregistered_test.cpp)
