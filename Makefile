@@ -1,11 +1,12 @@
 # make test   builds both architectures and runs every test under Wine
 # make demo   builds and runs the demo, writing demo/out/
 # make bench  builds and runs the benchmarks
+# make dist   builds both architectures and packs dist/kivdraw-<version>.zip, what a user downloads
 ARCHS := i686 x86_64
 BUILD := build
 JOBS  ?= 2
 
-.PHONY: all deps build test demo bench clean $(addprefix build-,$(ARCHS)) $(addprefix test-,$(ARCHS))
+.PHONY: all deps build dist test demo bench clean $(addprefix build-,$(ARCHS)) $(addprefix test-,$(ARCHS))
 
 all: build
 
@@ -18,7 +19,11 @@ $(addprefix build-,$(ARCHS)): build-%: deps
 	@cmake -S . -B $(BUILD)/$* -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$*.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@tools/with-wine.sh $(BUILD)/$* cmake --build $(BUILD)/$* -j $(JOBS)
 
-test: build
+dist: build
+	@tools/make-dist.sh $(BUILD)
+
+# The tests check the package too: it is packed before either architecture's tests run.
+test: dist
 	@status=0; for a in $(ARCHS); do \
 	    echo "== tests, $$a"; \
 	    tools/with-wine.sh $(BUILD)/$$a ctest --test-dir $(BUILD)/$$a --output-on-failure -j $(JOBS) || status=1; \

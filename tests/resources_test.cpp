@@ -170,15 +170,6 @@ TEST_F(Resources, TheVersionRecordDescribesTheModule) {
 
 // ---- the machine-wide registration ---------------------------------------------------------------
 
-// A string value below HKEY_CLASSES_ROOT; "(missing)" when there is none.
-std::wstring ClassesValue(const std::wstring& key, const wchar_t* name = nullptr) {
-    wchar_t data[1024] = {};
-    DWORD size = sizeof(data);
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return L"(missing)";
-    return data;
-}
-
 class Registered : public ComTest {
 protected:
     void SetUp() override {

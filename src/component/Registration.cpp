@@ -1,5 +1,6 @@
 #include "Registration.h"
 
+#include "ClassRegistry.h"
 #include "Module.h"
 #include "kiv.h"
 
@@ -18,16 +19,6 @@ extern "C" HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libid, WORD major, WO
 namespace kiv::registration {
 namespace {
 
-constexpr wchar_t kProgId[] = L"Kiv.KivCtl";
-constexpr wchar_t kProgIdVersion[] = L"Kiv.KivCtl.1";
-constexpr wchar_t kTypeLibVersion[] = L"21.0";
-constexpr WORD kTypeLibMajor = 21;
-constexpr WORD kTypeLibMinor = 0;
-// OLEMISC: recompose on resize, can't link inside, inside-out, activate when visible, invisible at
-// run time, no UI activation, set client site first.
-constexpr wchar_t kMiscStatus[] = L"148881";  // 0x24591
-constexpr int kToolboxBitmap = 30000;
-
 std::wstring GuidText(REFGUID guid) {
     wchar_t text[40] = {};
     ::StringFromGUID2(guid, text, 40);
@@ -40,13 +31,6 @@ struct Value {
     std::wstring data;
 };
 
-struct ClassInfo {
-    const CLSID* clsid;
-    const wchar_t* name;
-};
-
-const ClassInfo kClasses[] = {{&CLSID_KivCtl, L"KivCtl"}, {&CLSID_KivFactory, L"KivFactory"}, {&CLSID_KivBitmap, L"KivBitmap"}};
-
 std::vector<Value> Values(const std::wstring& path) {
     const std::wstring lib = GuidText(LIBID_Kiv);
     std::vector<Value> values;
@@ -54,7 +38,7 @@ std::vector<Value> Values(const std::wstring& path) {
         const std::wstring key = L"CLSID\\" + GuidText(*info.clsid);
         values.push_back({key, L"", info.name});
         values.push_back({key + L"\\InprocServer32", L"", path});
-        values.push_back({key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"});
+        values.push_back({key + L"\\InprocServer32", L"ThreadingModel", kThreadingModel});
         values.push_back({key + L"\\TypeLib", L"", lib});
         values.push_back({key + L"\\Version", L"", kTypeLibVersion});
     }

@@ -3,12 +3,12 @@
 # registry lock.
 #
 # Run as a script (cmake -DROOT=<top folder> -P examples.cmake), this file checks instead that every
-# code block of README.md (```vbscript, ```vb, ```cpp) is a copy of lines of a file in examples/ or
-# demo/, so that the README shows only code that these tests run.
+# code block of README.md (```vbscript, ```vb, ```cpp, ```xml) is a copy of lines of a file in
+# examples/ or demo/, so that the README shows only code that these tests run.
 if(CMAKE_SCRIPT_MODE_FILE)
     cmake_minimum_required(VERSION 3.20)
     file(GLOB files ${ROOT}/examples/*.vbs ${ROOT}/examples/*.bas ${ROOT}/examples/*.cpp ${ROOT}/examples/*.h
-                    ${ROOT}/demo/*.vbs ${ROOT}/demo/*.cpp)
+                    ${ROOT}/examples/*.manifest ${ROOT}/demo/*.vbs ${ROOT}/demo/*.cpp)
     set(sources "")
     foreach(f ${files})
         file(READ ${f} content)
@@ -46,7 +46,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
         endif()
         math(EXPR after "${close} + 3")
         string(SUBSTRING "${readme}" ${after} -1 readme)
-        if(language MATCHES "^(vbscript|vb|cpp)$")
+        if(language MATCHES "^(vbscript|vb|cpp|xml)$")
             math(EXPR checked "${checked} + 1")
             string(FIND "${sources}" "${code}" at)
             if(at EQUAL -1)

@@ -148,6 +148,14 @@ void PumpMessages() {
     }
 }
 
+std::wstring ClassesValue(const std::wstring& key, const wchar_t* name) {
+    wchar_t data[1024] = {};
+    DWORD size = sizeof(data);
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return L"(missing)";
+    return data;
+}
+
 ColourTarget::ColourTarget(int width, int height, COLORREF fill) {
     HDC screen = ::GetDC(nullptr);
     dc_ = ::CreateCompatibleDC(screen);

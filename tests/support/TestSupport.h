@@ -87,6 +87,8 @@ VARIANT I4(long value);
 std::wstring OcxPath();
 std::wstring GuidText(REFGUID guid);
 bool SameText(const std::wstring& a, const std::wstring& b);  // case-insensitive
+// A string value below HKEY_CLASSES_ROOT; "(missing)" when there is none.
+std::wstring ClassesValue(const std::wstring& key, const wchar_t* name = nullptr);
 
 // Windows on an X display. A program's windows live on a desktop named `name` of its own: Wine's
 // desktop process for it starts with this program's environment, so it uses this program's display

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# check-dist.sh TOP BUILD_DIR FOLDER: unpacks the package that make dist wrote and checks that it holds
+# exactly the two modules with their manifests, the README and the examples; that the module and
+# manifest in FOLDER (x86 or x64) are byte for byte the ones of BUILD_DIR, which the tests ran; and
+# that each folder's module is built for its processor.
+set -uo pipefail
+top=$1 build=$2 folder=$3
+zip=$top/$("$top/tools/make-dist.sh" --zip)
+[ -f "$zip" ] || { echo "FAIL: no package $zip (make test and make dist write it)"; exit 1; }
+out=$build/dist-unpacked
+rm -rf "$out" && mkdir -p "$out"
+unzip -q "$zip" -d "$out" || { echo "FAIL: the package does not unpack"; exit 1; }
+
+expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md;
+             cd "$top" && find examples -type f) | sort)
+found=$(cd "$out" && find . -type f | sed 's|^\./||' | sort)
+status=0
+if [ "$found" != "$expected" ]; then
+    echo "FAIL: the package holds other files than expected:"
+    diff <(printf '%s\n' "$expected") <(printf '%s\n' "$found")
+    status=1
+fi
+for file in KIVDRAW.OCX KIVDRAW.manifest; do
+    cmp -s "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
+done
+cmp -s "$out/README.md" "$top/README.md" || { echo "FAIL: README.md differs"; status=1; }
+diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
+
+# The PE header's machine field: 0x014C for x86, 0x8664 for x64.
+machine() {
+    local offset
+    offset=$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ')
+    od -An -t x2 -j $((offset + 4)) -N 2 "$1" | tr -d ' '
+}
+[ "$(machine "$out/x86/KIVDRAW.OCX")" = 014c ] || { echo "FAIL: x86/KIVDRAW.OCX is not an x86 module"; status=1; }
+[ "$(machine "$out/x64/KIVDRAW.OCX")" = 8664 ] || { echo "FAIL: x64/KIVDRAW.OCX is not an x64 module"; status=1; }
+grep -q 'processorArchitecture="x86"' "$out/x86/KIVDRAW.manifest" || { echo "FAIL: x86/KIVDRAW.manifest"; status=1; }
+grep -q 'processorArchitecture="amd64"' "$out/x64/KIVDRAW.manifest" || { echo "FAIL: x64/KIVDRAW.manifest"; status=1; }
+[ $status -eq 0 ] && echo "the package holds the tested $folder module"
+exit $status
