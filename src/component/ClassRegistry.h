@@ -17,24 +17,17 @@ inline constexpr wchar_t kProgIdVersion[] = L"Kiv.KivCtl.1";
 // Every class lives in the caller's single-threaded apartment.
 inline constexpr wchar_t kThreadingModel[] = L"Apartment";
 
-// The type library, version 21.0 (its registry key writes the version in hexadecimal, 15.0).
-inline constexpr wchar_t kTypeLibVersion[] = L"21.0";
+// The type library, version 21.0 (the registry's key writes the version in hexadecimal, 15.0; its
+// texts elsewhere in decimal).
 inline constexpr WORD kTypeLibMajor = 21;
 inline constexpr WORD kTypeLibMinor = 0;
 
 // OLEMISC: recompose on resize, can't link inside, inside-out, activate when visible, invisible at
 // run time, no UI activation, set client site first. Registration writes it for the content aspect.
-inline constexpr DWORD kMiscStatusBits = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
-                                         OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INVISIBLEATRUNTIME |
-                                         OLEMISC_NOUIACTIVATE | OLEMISC_SETCLIENTSITEFIRST;
-inline constexpr wchar_t kMiscStatus[] = L"148881";  // 0x24591, as the registry writes it
-
-constexpr bool IsDecimalOf(const wchar_t* text, DWORD value) {
-    DWORD number = 0;
-    for (; *text; ++text) number = number * 10 + static_cast<DWORD>(*text - L'0');
-    return number == value;
-}
-static_assert(kMiscStatusBits == 0x24591 && IsDecimalOf(kMiscStatus, kMiscStatusBits));
+inline constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+                                     OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INVISIBLEATRUNTIME |
+                                     OLEMISC_NOUIACTIVATE | OLEMISC_SETCLIENTSITEFIRST;
+static_assert(kMiscStatus == 0x24591);
 
 inline constexpr int kToolboxBitmap = KIV_TOOLBOX_BITMAP;
 

@@ -1,6 +1,7 @@
 #include "DispatchTable.h"
 
 #include "ComPtr.h"
+#include "TypeDescriptions.h"
 
 #include <oleauto.h>
 
@@ -12,39 +13,6 @@ namespace {
 
 // The OLE_COLOR alias of the standard OLE types (stdole), by its identifier.
 constexpr GUID kOleColor = {0x66504301, 0xBE0F, 0x101A, {0x8B, 0xBB, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB}};
-
-// A description read from a type info, given back with it.
-class TypeAttr {
-public:
-    explicit TypeAttr(ITypeInfo* info) noexcept : info_(info) {
-        if (FAILED(info->GetTypeAttr(&attr_))) attr_ = nullptr;
-    }
-    TypeAttr(const TypeAttr&) = delete;
-    TypeAttr& operator=(const TypeAttr&) = delete;
-    ~TypeAttr() { if (attr_) info_->ReleaseTypeAttr(attr_); }
-    const TYPEATTR* operator->() const noexcept { return attr_; }
-    explicit operator bool() const noexcept { return attr_ != nullptr; }
-
-private:
-    ITypeInfo* info_;
-    TYPEATTR* attr_ = nullptr;
-};
-
-class FuncDesc {
-public:
-    FuncDesc(ITypeInfo* info, UINT index) noexcept : info_(info) {
-        if (FAILED(info->GetFuncDesc(index, &desc_))) desc_ = nullptr;
-    }
-    FuncDesc(const FuncDesc&) = delete;
-    FuncDesc& operator=(const FuncDesc&) = delete;
-    ~FuncDesc() { if (desc_) info_->ReleaseFuncDesc(desc_); }
-    const FUNCDESC* operator->() const noexcept { return desc_; }
-    explicit operator bool() const noexcept { return desc_ != nullptr; }
-
-private:
-    ITypeInfo* info_;
-    FUNCDESC* desc_ = nullptr;
-};
 
 // The names that GetNames hands out, freed with it.
 struct Names {

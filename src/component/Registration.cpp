@@ -33,6 +33,7 @@ struct Value {
 
 std::vector<Value> Values(const std::wstring& path) {
     const std::wstring lib = GuidText(LIBID_Kiv);
+    const std::wstring version = std::to_wstring(kTypeLibMajor) + L"." + std::to_wstring(kTypeLibMinor);
     std::vector<Value> values;
     for (const ClassInfo& info : kClasses) {
         const std::wstring key = L"CLSID\\" + GuidText(*info.clsid);
@@ -40,14 +41,14 @@ std::vector<Value> Values(const std::wstring& path) {
         values.push_back({key + L"\\InprocServer32", L"", path});
         values.push_back({key + L"\\InprocServer32", L"ThreadingModel", kThreadingModel});
         values.push_back({key + L"\\TypeLib", L"", lib});
-        values.push_back({key + L"\\Version", L"", kTypeLibVersion});
+        values.push_back({key + L"\\Version", L"", version});
     }
     const std::wstring control = L"CLSID\\" + GuidText(CLSID_KivCtl);
     values.push_back({control + L"\\ProgID", L"", kProgIdVersion});
     values.push_back({control + L"\\VersionIndependentProgID", L"", kProgId});
     values.push_back({control + L"\\Control", L"", L""});
     values.push_back({control + L"\\MiscStatus", L"", L"0"});
-    values.push_back({control + L"\\MiscStatus\\1", L"", kMiscStatus});
+    values.push_back({control + L"\\MiscStatus\\1", L"", std::to_wstring(kMiscStatus)});
     values.push_back({control + L"\\ToolboxBitmap32", L"", path + L", " + std::to_wstring(kToolboxBitmap)});
     values.push_back({kProgId, L"", L"KivCtl"});
     values.push_back({std::wstring(kProgId) + L"\\CLSID", L"", GuidText(CLSID_KivCtl)});

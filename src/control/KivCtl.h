@@ -12,6 +12,7 @@
 // (IConnectionPointContainer, IProvideClassInfo2).
 #pragma once
 
+#include "../component/ClassRegistry.h"
 #include "../component/ComObject.h"
 #include "ControlDC.h"
 #include "ControlWindow.h"
@@ -37,10 +38,8 @@ public:
     static constexpr int kWidthPixels = 32;
     static constexpr int kHeightPixels = 31;
 
-    // The control's misc status for its content aspect: recompose on resize, can't link inside,
-    // inside-out, activate when visible, invisible at run time, no UI activation, set client site
-    // first.
-    static constexpr DWORD kMiscStatus = 0x24591;
+    // The control's misc status for its content aspect, as registration records it.
+    static constexpr DWORD kMiscStatus = registration::kMiscStatus;
 
     // How a control makes its registry; tests put a failing maker here.
     using RegistryMaker = ComPtr<_KivFactory> (*)();

@@ -12,6 +12,7 @@
 
 #include "ClassRegistry.h"
 #include "component/ComPtr.h"
+#include "component/TypeDescriptions.h"
 #include "kiv.h"
 
 #include <windows.h>
@@ -28,6 +29,7 @@ namespace {
 
 namespace reg = kiv::registration;
 using kiv::ComPtr;
+using kiv::TypeAttr;
 
 // The universal marshaller: the proxy and stub that a type library describes.
 constexpr wchar_t kTypeLibraryMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
@@ -108,21 +110,6 @@ std::string LibraryFlags(WORD flags) {
 // The version as the manifest writes it, in decimal ("21.0"), unlike the registry key's hexadecimal.
 std::string Version(WORD major, WORD minor) { return std::to_string(major) + "." + std::to_string(minor); }
 
-class TypeAttr {
-public:
-    explicit TypeAttr(ITypeInfo* info) : info_(info) {
-        if (FAILED(info_->GetTypeAttr(&attr_))) throw std::runtime_error("GetTypeAttr");
-    }
-    ~TypeAttr() { info_->ReleaseTypeAttr(attr_); }
-    TypeAttr(const TypeAttr&) = delete;
-    TypeAttr& operator=(const TypeAttr&) = delete;
-    const TYPEATTR* operator->() const { return attr_; }
-
-private:
-    ITypeInfo* info_;
-    TYPEATTR* attr_ = nullptr;
-};
-
 struct Interface {
     std::string name;
     std::string iid;
@@ -136,6 +123,7 @@ std::vector<Interface> MarshalledInterfaces(ITypeLib* library) {
         ComPtr<ITypeInfo> info;
         if (FAILED(library->GetTypeInfo(i, info.Put()))) throw std::runtime_error("GetTypeInfo");
         TypeAttr attr(info.Get());
+        if (!attr) throw std::runtime_error("GetTypeAttr");
         const bool dual = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
         const bool automation = attr->typekind == TKIND_INTERFACE && (attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
         if (!dual && !automation) continue;
@@ -156,8 +144,6 @@ std::string Manifest(ITypeLib* library) {
     library->ReleaseTLibAttr(lib);
     if (attr.guid != LIBID_Kiv || attr.wMajorVerNum != reg::kTypeLibMajor || attr.wMinorVerNum != reg::kTypeLibMinor)
         throw std::runtime_error("the module's type library is not the one that registration names");
-    if (Version(attr.wMajorVerNum, attr.wMinorVerNum) != Ascii(reg::kTypeLibVersion))
-        throw std::runtime_error("the type library's version text disagrees with its numbers");
 
     const std::string tlbid = GuidText(LIBID_Kiv);
     const std::string architecture = sizeof(void*) == 8 ? "amd64" : "x86";
@@ -167,7 +153,8 @@ std::string Manifest(ITypeLib* library) {
     xml += "  <assemblyIdentity type=\"win32\" name=\"KIVDRAW\" version=\"1.0.0.0\" processorArchitecture=\"" +
            architecture + "\"/>\r\n";
     xml += "  <file name=\"KIVDRAW.OCX\">\r\n";
-    xml += "    <typelib tlbid=\"" + tlbid + "\" version=\"" + Ascii(reg::kTypeLibVersion) + "\" helpdir=\"\"";
+    xml += "    <typelib tlbid=\"" + tlbid + "\" version=\"" + Version(reg::kTypeLibMajor, reg::kTypeLibMinor) +
+           "\" helpdir=\"\"";
     if (const std::string flags = LibraryFlags(attr.wLibFlags); !flags.empty()) xml += " flags=\"" + flags + "\"";
     xml += "/>\r\n";
     for (const reg::ClassInfo& info : reg::kClasses) {
@@ -180,7 +167,7 @@ std::string Manifest(ITypeLib* library) {
         }
         // Registration writes the misc status for the content aspect, and 0 for every other.
         xml += " progid=\"" + Ascii(reg::kProgIdVersion) + "\" miscStatusContent=\"" +
-               MiscStatusNames(reg::kMiscStatusBits) + "\">\r\n";
+               MiscStatusNames(reg::kMiscStatus) + "\">\r\n";
         xml += "      <progid>" + Ascii(reg::kProgId) + "</progid>\r\n";
         xml += "    </comClass>\r\n";
     }
