@@ -1,7 +1,7 @@
 // kiv_bench: the library's copies, late-bound calls and surface creation against the platform doing
 // the same work directly. Prints "ratio NAME: VALUE" (library time / baseline time) per comparison.
 #include "DirectCopy.h"
-#include "ScriptEngine.h"
+#include "ScriptHost.h"
 #include "Timing.h"
 
 #include "component/ComPtr.h"
@@ -203,7 +203,7 @@ void CompareWithDictionary(_KivFactory* registry) {
 
     // Both loops run in one VBScript engine, which looks each name up and calls Invoke on every pass.
     {
-        kivtest::ScriptEngine script;
+        demo::ScriptHost script([](const std::wstring& line) { std::printf("%ls\n", line.c_str()); });
         script.Add(L"s", late.Get());
         script.Add(L"d", dictionary.Get());
         const bool ran = script.Run(

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -83,13 +84,18 @@ private:
 
 }  // namespace
 
-// What the engine calls back: it asks for the named item `WScript` and reports errors here.
+// What the engine calls back: it asks for the named items (`WScript` and those the host added) and
+// reports errors here.
 class ScriptHost::Site final : public Counted<ScriptHost::Site, IActiveScriptSite> {
 public:
-    explicit Site(std::function<void(const std::wstring&)> echo)
-        : echo_(echo), wscript_(new WScriptObject(std::move(echo))) {}
+    explicit Site(std::function<void(const std::wstring&)> echo) : echo_(echo) {
+        ComPtr<IDispatch> wscript;
+        wscript.Attach(new WScriptObject(std::move(echo)));
+        items.emplace_back(L"WScript", std::move(wscript));
+    }
 
     bool failed = false;
+    std::vector<std::pair<std::wstring, ComPtr<IDispatch>>> items;
 
     void Report(const std::wstring& text) {
         failed = true;
@@ -108,10 +114,13 @@ public:
     STDMETHODIMP GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITypeInfo** info) override {
         if (item) *item = nullptr;
         if (info) *info = nullptr;
-        if (::CompareStringOrdinal(name, -1, L"WScript", -1, TRUE) != CSTR_EQUAL) return TYPE_E_ELEMENTNOTFOUND;
         if (mask & SCRIPTINFO_ITYPEINFO) return TYPE_E_ELEMENTNOTFOUND;
-        if ((mask & SCRIPTINFO_IUNKNOWN) && item) wscript_.CopyTo(item);
-        return S_OK;
+        for (auto& [itemName, object] : items) {
+            if (::CompareStringOrdinal(name, -1, itemName.c_str(), -1, TRUE) != CSTR_EQUAL) continue;
+            if ((mask & SCRIPTINFO_IUNKNOWN) && item) object.CopyTo(item);
+            return S_OK;
+        }
+        return TYPE_E_ELEMENTNOTFOUND;
     }
     STDMETHODIMP GetDocVersionString(BSTR*) override { return E_NOTIMPL; }
     STDMETHODIMP OnScriptTerminate(const VARIANT*, const EXCEPINFO*) override { return S_OK; }
@@ -137,18 +146,21 @@ public:
 
 private:
     std::function<void(const std::wstring&)> echo_;
-    ComPtr<IDispatch> wscript_;
 };
 
 ScriptHost::ScriptHost(std::function<void(const std::wstring&)> echo) : site_(new Site(std::move(echo))) {}
 
 ScriptHost::~ScriptHost() {
     // Closing the engine releases the script's variables, and with them what the script made.
+    globals_.Reset();
     ComPtr<IActiveScript> script;
     if (engine_ && SUCCEEDED(engine_.As(&script))) script->Close();
     engine_.Reset();
+    site_->items.clear();  // the objects that the host added, after the script has let them go
     site_->Release();
 }
+
+void ScriptHost::Add(const wchar_t* name, IDispatch* object) { site_->items.emplace_back(name, object); }
 
 bool ScriptHost::Run(const std::wstring& text) {
     ComPtr<IActiveScript> script;
@@ -159,9 +171,11 @@ bool ScriptHost::Run(const std::wstring& text) {
         return false;
     }
     engine_ = script;
-    if (FAILED(parse->InitNew()) || FAILED(script->SetScriptSite(site_)) ||
-        FAILED(script->AddNamedItem(L"WScript", SCRIPTITEM_ISVISIBLE)) ||
-        FAILED(script->SetScriptState(SCRIPTSTATE_STARTED))) {  // started first: the text runs as it is parsed
+    bool accepted = SUCCEEDED(parse->InitNew()) && SUCCEEDED(script->SetScriptSite(site_));
+    for (const auto& item : site_->items)
+        accepted = accepted && SUCCEEDED(script->AddNamedItem(item.first.c_str(), SCRIPTITEM_ISVISIBLE));
+    // Started first: the text runs as it is parsed.
+    if (!accepted || FAILED(script->SetScriptState(SCRIPTSTATE_STARTED))) {
         site_->Report(L"script error: the VBScript engine refused its host");
         return false;
     }
@@ -171,23 +185,38 @@ bool ScriptHost::Run(const std::wstring& text) {
     ::SysFreeString(exception.bstrSource);
     ::SysFreeString(exception.bstrDescription);
     ::SysFreeString(exception.bstrHelpFile);
+    if (FAILED(script->GetScriptDispatch(nullptr, &globals_))) globals_.Reset();
     return SUCCEEDED(status) && !site_->failed;
 }
 
-ComPtr<IDispatch> ScriptHost::Global(const wchar_t* name) {
-    ComPtr<IActiveScript> script;
-    ComPtr<IDispatch> globals;
-    if (!engine_ || FAILED(engine_.As(&script)) || FAILED(script->GetScriptDispatch(nullptr, &globals)))
-        return nullptr;
+DISPID ScriptHost::Find(const wchar_t* name) {
     DISPID id = DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    if (FAILED(globals->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return nullptr;
+    if (!globals_ || FAILED(globals_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
+        return DISPID_UNKNOWN;
+    return id;
+}
+
+bool ScriptHost::Call(DISPID id, long argument) {
+    if (!globals_) return false;
+    VARIANT arg;
+    ::VariantInit(&arg);
+    V_VT(&arg) = VT_I4;
+    V_I4(&arg) = argument;
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    return SUCCEEDED(globals_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                                      nullptr));
+}
+
+ComPtr<IDispatch> ScriptHost::Global(const wchar_t* name) {
+    const DISPID id = Find(name);
+    if (id == DISPID_UNKNOWN) return nullptr;
     DISPPARAMS none{};
     VARIANT value;
     ::VariantInit(&value);
     ComPtr<IDispatch> object;
-    if (SUCCEEDED(globals->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, nullptr,
-                                  nullptr)) &&
+    if (SUCCEEDED(globals_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, nullptr,
+                                   nullptr)) &&
         V_VT(&value) == VT_DISPATCH)
         object = V_DISPATCH(&value);
     ::VariantClear(&value);

@@ -1,7 +1,9 @@
 // A script engine inside the test program calls a surface as a script client does: names looked up on
 // every access, numbers as the engine types them (a literal -1 is an Integer), variables by reference.
 #include "TestSupport.h"
-#include "ScriptEngine.h"
+#include "ScriptHost.h"
+
+#include <cstdio>
 
 using namespace kivtest;
 
@@ -14,7 +16,7 @@ TEST_F(ScriptClient, AColourOfMinusOneDrawsInTheForegroundColour) {
     ASSERT_TRUE(surface);
     const COLORREF before = PixelAt(DcOf(surface.Get()), 4, 1);
     {
-        ScriptEngine script;
+        demo::ScriptHost script([](const std::wstring& line) { std::printf("%ls\n", line.c_str()); });
         script.Add(L"s", surface.As<IDispatch>(IID_IDispatch).Get());
         EXPECT_TRUE(script.Run(L"s.ForeColor = RGB(10, 200, 30)\n"
                                L"s.DrawLine 0, 1, 9, 1, -1\n"
