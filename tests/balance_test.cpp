@@ -16,7 +16,7 @@ namespace {
 class Balance : public ComTest {};
 
 TEST_F(Balance, AThousandRoundsGiveEverythingBack) {
-    const platform::Counts start = platform::LiveObjects();
+    const kivtest::GdiCounts start = kivtest::LiveGdiObjects();
     const long objectsAtStart = kiv::module::LiveObjects();
 
     ComPtr<_KivCtl> control = NewControl();
@@ -27,7 +27,7 @@ TEST_F(Balance, AThousandRoundsGiveEverythingBack) {
     // surface a context, a bitmap and a palette; nothing else between calls.
     auto expectListed = [&](int round) {
         const short listed = CountOf(registry.Get());
-        const platform::Counts now = platform::LiveObjects();
+        const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
         EXPECT_EQ(now.dcs, start.dcs + 1 + listed) << "round " << round;
         EXPECT_EQ(now.bitmaps, start.bitmaps + 1 + listed) << "round " << round;
         EXPECT_EQ(now.palettes, start.palettes + listed) << "round " << round;
@@ -85,7 +85,7 @@ TEST_F(Balance, AThousandRoundsGiveEverythingBack) {
 
     registry = nullptr;
     control = nullptr;
-    EXPECT_EQ(platform::LiveObjects(), start);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), start);
     EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }

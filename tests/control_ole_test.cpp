@@ -208,7 +208,7 @@ TEST_F(Ole, AControlThatCannotStartIsNotHandedToTheContainer) {
         ~MakerSwap() { kiv::KivCtl::MakeRegistry() = saved; }
     };
     const long objects = kiv::module::LiveObjects();
-    const platform::Counts gdi = platform::LiveObjects();
+    const kivtest::GdiCounts gdi = kivtest::LiveGdiObjects();
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(DllGetClassObject(CLSID_KivCtl, IID_IClassFactory, reinterpret_cast<void**>(factory.Put())), S_OK);
     ComPtr<IOleObject> made;
@@ -226,7 +226,7 @@ TEST_F(Ole, AControlThatCannotStartIsNotHandedToTheContainer) {
     EXPECT_STREQ(description, L"Out of memory");
     ::SysFreeString(description);
     EXPECT_EQ(kiv::module::LiveObjects(), objects) << "the control that could not start is gone";
-    EXPECT_EQ(platform::LiveObjects(), gdi) << "with its device context";
+    EXPECT_EQ(kivtest::LiveGdiObjects(), gdi) << "with its device context";
 
     // With the registry maker back, the next control starts.
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(made.Put())), S_OK);

@@ -98,7 +98,7 @@ TEST_F(Control, BlitCopiesASurfaceOntoAnotherContext) {
 
     // The nine values reach the platform unchanged and in order, once.
     ASSERT_EQ(recorder.Count("BitBlt"), 1);
-    const platform::Call call = recorder.Named("BitBlt")[0];
+    const kivtest::RecordedCall call = recorder.Named("BitBlt")[0];
     const std::intptr_t expected[] = {reinterpret_cast<std::intptr_t>(target.Dc()), 5, 7, 8, 6,
                                       reinterpret_cast<std::intptr_t>(source), 0, 0, SRCCOPY};
     ASSERT_EQ(call.argc, 9);
@@ -199,12 +199,12 @@ TEST_F(Control, TerminationEmptiesTheRegistryAndLeavesHeldObjectsUsable) {
 
     // The control's context goes with the last thing that refers to it. A surface listed after the
     // control's end holds the registry that lists it: only the client can break that cycle.
-    const platform::Counts withRegistry = platform::LiveObjects();
+    const kivtest::GdiCounts withRegistry = kivtest::LiveGdiObjects();
     EXPECT_EQ(registry->Clear(), S_OK);
     later = nullptr;
     held = nullptr;
     registry = nullptr;
-    const platform::Counts without = platform::LiveObjects();
+    const kivtest::GdiCounts without = kivtest::LiveGdiObjects();
     EXPECT_EQ(without.dcs, withRegistry.dcs - 3) << "two surfaces and the control's context";
     EXPECT_EQ(without.bitmaps, withRegistry.bitmaps - 3);
 }
@@ -264,7 +264,7 @@ TEST_F(Control, ReleasedByTheClientTheControlTerminates) {
         EXPECT_EQ(CountOf(registry.Get()), 2);
     }
     EXPECT_EQ(kiv::module::LiveObjects(), before) << "control, registry and surfaces are gone";
-    EXPECT_EQ(platform::LiveObjects(), gdiAtStart);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), gdiAtStart);
 }
 
 TEST_F(Control, TwoControlsHaveIndependentRegistries) {

@@ -62,10 +62,10 @@ protected:
 
     // Copy, checking that it succeeds and gives back every platform object that it made.
     void CopyTo(HDC target, short left, short top, VARIANT_BOOL transparent) {
-        const platform::Counts before = platform::LiveObjects();
+        const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
         LONG targetDc = platform::HandleToI4(target);
         EXPECT_EQ(surface->Copy(&targetDc, &left, &top, transparent), S_OK);
-        EXPECT_EQ(platform::LiveObjects(), before) << "platform objects held after the copy";
+        EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "platform objects held after the copy";
         EXPECT_EQ(targetDc, platform::HandleToI4(target)) << "TargetDC changed";
     }
 
@@ -305,7 +305,7 @@ public:
         names_[palette] = "P";
     }
 
-    std::vector<std::string> Render(const std::vector<platform::Call>& calls) {
+    std::vector<std::string> Render(const std::vector<kivtest::RecordedCall>& calls) {
         std::vector<std::string> out;
         for (const auto& call : calls) {
             const std::string name = call.name;

@@ -78,7 +78,7 @@ TEST_F(Described, EveryMemberAsTheTypeLibraryDeclaresItAndNothingElse) {
     for (const IID* iid : {&IID__KivCtl, &IID__KivFactory, &IID__KivBitmap}) {
         ComPtr<ITypeInfo> info = ComPtr<ITypeInfo>::Adopt(kiv::module::VtableTypeInfo(*iid));
         ASSERT_TRUE(info);
-        const Table table(info.Get());
+        const Table table(ComPtr<ITypeInfo>(info).Detach());  // the table keeps a reference of its own
         ASSERT_TRUE(table.Described());
         TYPEATTR* attr = nullptr;
         ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);

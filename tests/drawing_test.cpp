@@ -288,14 +288,14 @@ TEST_F(Objects, EveryMemberGivesBackWhatItMadeAndSelected) {
     const int madeExpected[] = {2, 1, 1, 0, 0, 1};
     for (size_t i = 0; i < members.size(); ++i) {
         SCOPED_TRACE(members[i].first);
-        const platform::Counts before = platform::LiveObjects();
+        const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
         const HGDIOBJ pen = ::GetCurrentObject(dc, OBJ_PEN);
         const HGDIOBJ brush = ::GetCurrentObject(dc, OBJ_BRUSH);
         const HGDIOBJ font = ::GetCurrentObject(dc, OBJ_FONT);
         Recorder recorder;
         ASSERT_EQ(members[i].second(), S_OK);
         EXPECT_EQ(ExpectMadeSelectedRestoredDeleted(recorder, dc), madeExpected[i]);
-        EXPECT_EQ(platform::LiveObjects(), before);
+        EXPECT_EQ(kivtest::LiveGdiObjects(), before);
         EXPECT_EQ(::GetCurrentObject(dc, OBJ_PEN), pen);
         EXPECT_EQ(::GetCurrentObject(dc, OBJ_BRUSH), brush);
         EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), font);
@@ -303,7 +303,7 @@ TEST_F(Objects, EveryMemberGivesBackWhatItMadeAndSelected) {
 }
 
 TEST_F(Objects, AThousandMixedCallsLeaveNoObjectBehind) {
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     const HGDIOBJ pen = ::GetCurrentObject(dc, OBJ_PEN);
     const HGDIOBJ brush = ::GetCurrentObject(dc, OBJ_BRUSH);
     const HGDIOBJ font = ::GetCurrentObject(dc, OBJ_FONT);
@@ -339,7 +339,7 @@ TEST_F(Objects, AThousandMixedCallsLeaveNoObjectBehind) {
         failures += status != S_OK;
     }
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
     EXPECT_EQ(::GetCurrentObject(dc, OBJ_PEN), pen);
     EXPECT_EQ(::GetCurrentObject(dc, OBJ_BRUSH), brush);
     EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), font);

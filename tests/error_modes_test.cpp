@@ -140,7 +140,7 @@ class ErrorModes : public ComTest {};
 
 TEST_F(ErrorModes, EveryMemberThatAnErrorCanReachRunsInItsMode) {
     const long objectsAtStart = kiv::module::LiveObjects();
-    const platform::Counts gdiAtStart = platform::LiveObjects();
+    const kivtest::GdiCounts gdiAtStart = kivtest::LiveGdiObjects();
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.member);
         ColourTarget target(16, 16, RGB(255, 255, 255));
@@ -180,7 +180,7 @@ TEST_F(ErrorModes, EveryMemberThatAnErrorCanReachRunsInItsMode) {
         EXPECT_EQ(o.surface->Cls(), S_OK);
     }
     EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
-    EXPECT_EQ(platform::LiveObjects(), gdiAtStart) << "what the members made went with the errors";
+    EXPECT_EQ(kivtest::LiveGdiObjects(), gdiAtStart) << "what the members made went with the errors";
 }
 
 }  // namespace

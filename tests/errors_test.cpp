@@ -184,7 +184,7 @@ TEST_F(Errors, AnEscapingErrorIsTheMembersFailureAndTheClientsException) {
 }
 
 TEST_F(Errors, AGetWhoseErrorEscapesGivesAnEmptyResult) {
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     Recorder recorder;
     recorder.answer = Raising("OleCreatePictureIndirect", kiv::errors::DllNotFound);
 
@@ -199,7 +199,7 @@ TEST_F(Errors, AGetWhoseErrorEscapesGivesAnEmptyResult) {
     EXPECT_EQ(exception.scode, kDllNotFound);
     EXPECT_TRUE(V_VT(&result) == VT_EMPTY || (V_VT(&result) == VT_DISPATCH && !V_DISPATCH(&result)) ||
                 (V_VT(&result) == VT_UNKNOWN && !V_UNKNOWN(&result)));
-    EXPECT_EQ(platform::LiveObjects(), before) << "the snapshot's bitmap went with the error";
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "the snapshot's bitmap went with the error";
 }
 
 TEST_F(Errors, AMemberInModeContinueSucceedsWhenAStepFails) {
@@ -220,17 +220,17 @@ TEST_F(Errors, AMemberInModeContinueSucceedsWhenAStepFails) {
 
     // An error raised by a platform call is absorbed as well, and what was made is given back.
     recorder.answer = Raising("LineTo", kiv::errors::EntryPointNotFound);
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     EXPECT_EQ(surface->DrawLine(0, 0, 5, 5, nullptr), S_OK);
     EXPECT_EQ(Invoke(surface.Get(), kDrawLine, DISPATCH_METHOD, {I4(0), I4(0), I4(5), I4(5)}).status, S_OK);
     EXPECT_EQ(recorder.Count("CreatePen"), 2);
-    EXPECT_EQ(platform::LiveObjects(), before) << "the pens were deleted";
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "the pens were deleted";
     EXPECT_FALSE(TakeErrorInfo().present);
 }
 
 TEST_F(Errors, ASurfaceWithoutBufferPaletteIsNotMade) {
     const long objects = kiv::module::LiveObjects();
-    const platform::Counts gdi = platform::LiveObjects();
+    const kivtest::GdiCounts gdi = kivtest::LiveGdiObjects();
     Recorder recorder;
     recorder.answer = [](platform::Call& call) {
         if (std::string(call.name) != "CreateHalftonePalette") return false;
@@ -262,7 +262,7 @@ TEST_F(Errors, ASurfaceWithoutBufferPaletteIsNotMade) {
     EXPECT_EQ(recorder.Count("CreateCompatibleBitmap"), 0) << "no allocation without a surface";
     EXPECT_EQ(CountOf(registry.Get()), 1);
     EXPECT_EQ(kiv::module::LiveObjects(), objects);
-    EXPECT_EQ(platform::LiveObjects(), gdi);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), gdi);
 }
 
 // ---- the internal-call check ------------------------------------------------------------------

@@ -61,7 +61,7 @@ public:
     int Asked() const noexcept { return asked_; }
     // The refused call as NAME#k (its k-th call of that name); empty when nothing was refused.
     const std::string& Refused() const noexcept { return refused_; }
-    const std::vector<platform::Call>& Calls() const noexcept { return recorder_.calls; }
+    const std::vector<kivtest::RecordedCall>& Calls() const noexcept { return recorder_.calls; }
 
 private:
     Recorder recorder_;
@@ -113,13 +113,13 @@ struct Trial {
     HDC dc = nullptr;
     std::vector<COLORREF> pixels;  // before the call
     DcState state{};               // before the call
-    platform::Counts gdi;          // before the call
+    kivtest::GdiCounts gdi;          // before the call
     long objects = 0;              // before the call
 
     int n = 0;
     std::string refused;
     HRESULT hr = E_FAIL;
-    std::vector<platform::Call> calls;
+    std::vector<kivtest::RecordedCall> calls;
     HDC target = nullptr;                 // a target of the member's, if it has one
     std::vector<COLORREF> targetPixels;  // after the call
 
@@ -133,7 +133,7 @@ protected:
     // released and the platform objects and the module's objects must be back where they started.
     // Returns the number of objects that the member asks for.
     int EveryRefusal(const std::function<HRESULT(Trial&)>& member, const std::function<void(Trial&)>& check) {
-        const platform::Counts start = platform::LiveObjects();
+        const kivtest::GdiCounts start = kivtest::LiveGdiObjects();
         const long objectsAtStart = kiv::module::LiveObjects();
         int asked = 0;
         for (int n = 0; n <= asked; ++n) {
@@ -159,7 +159,7 @@ protected:
                 ::SetErrorInfo(0, nullptr);
                 {
                     Refuser refuser(n);
-                    run.gdi = platform::LiveObjects();
+                    run.gdi = kivtest::LiveGdiObjects();
                     run.objects = kiv::module::LiveObjects();
                     run.hr = member(run);
                     if (n == 0) asked = refuser.Asked();
@@ -172,7 +172,7 @@ protected:
                 EXPECT_FALSE(ErrorObjectLeft()) << run.Label();
                 check(run);
             }
-            EXPECT_EQ(platform::LiveObjects(), start) << "after releasing everything, refused object " << n;
+            EXPECT_EQ(kivtest::LiveGdiObjects(), start) << "after releasing everything, refused object " << n;
             EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart) << "refused object " << n;
         }
         EXPECT_EQ(DllCanUnloadNow(), S_OK);
@@ -183,7 +183,7 @@ protected:
     // surface's context as it was.
     static void Kept(const Trial& run) {
         EXPECT_EQ(run.hr, S_OK) << run.Label();
-        EXPECT_EQ(platform::LiveObjects(), run.gdi) << run.Label();
+        EXPECT_EQ(kivtest::LiveGdiObjects(), run.gdi) << run.Label();
         EXPECT_EQ(kiv::module::LiveObjects(), run.objects) << run.Label();
         EXPECT_TRUE(StateOf(run.dc) == run.state) << run.Label() << ": the surface's context changed";
     }
@@ -291,7 +291,7 @@ struct Lifetimes {
     std::string refused;  // the first object that the platform did not make
 };
 
-Lifetimes LifetimesIn(const std::vector<platform::Call>& calls) {
+Lifetimes LifetimesIn(const std::vector<kivtest::RecordedCall>& calls) {
     Lifetimes out;
     std::map<std::intptr_t, std::string> names;
     std::map<std::string, int> perName;
@@ -430,7 +430,7 @@ TEST_F(Refusals, CreateWithoutOneOfItsObjectsGivesNoneOrAnUnclearedSurface) {
             if (made) {
                 EXPECT_EQ(count, 2);
                 // Listed, with its three objects; they go with the list.
-                const platform::Counts now = platform::LiveObjects();
+                const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
                 EXPECT_EQ(now.dcs, run.gdi.dcs + 1);
                 EXPECT_EQ(now.bitmaps, run.gdi.bitmaps + 1);
                 EXPECT_EQ(now.palettes, run.gdi.palettes + 1);
@@ -459,7 +459,7 @@ TEST_F(Refusals, CreateWithoutOneOfItsObjectsGivesNoneOrAnUnclearedSurface) {
 // refused, a container still gets a control with its registry; a surface then comes or not, and
 // everything goes with the control.
 TEST_F(Refusals, AControlWithoutOneOfItsObjectsStillStartsAndGivesEverythingBack) {
-    const platform::Counts start = platform::LiveObjects();
+    const kivtest::GdiCounts start = kivtest::LiveGdiObjects();
     const long objectsAtStart = kiv::module::LiveObjects();
     int asked = 0;
     for (int n = 0; n <= asked; ++n) {
@@ -483,7 +483,7 @@ TEST_F(Refusals, AControlWithoutOneOfItsObjectsStillStartsAndGivesEverythingBack
             EXPECT_EQ(CountOf(registry.Get()), surface ? 1 : 0) << label;
             EXPECT_FALSE(ErrorObjectLeft()) << label;
         }
-        EXPECT_EQ(platform::LiveObjects(), start) << "refused object " << n;
+        EXPECT_EQ(kivtest::LiveGdiObjects(), start) << "refused object " << n;
         EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart) << "refused object " << n;
     }
     EXPECT_EQ(asked, 3);
@@ -509,7 +509,7 @@ class Exhaustion : public BalancedTest {};
 // behind. At that edge every member still answers without leaving anything behind, and after Clear
 // everything comes back and the platform has room again.
 TEST_F(Exhaustion, SurfacesLargeThenSmallUntilThePlatformRefuses) {
-    const platform::Counts start = platform::LiveObjects();
+    const kivtest::GdiCounts start = kivtest::LiveGdiObjects();
     const long objectsAtStart = kiv::module::LiveObjects();
     const auto started = std::chrono::steady_clock::now();
     int large = 0, small = 0;
@@ -518,12 +518,12 @@ TEST_F(Exhaustion, SurfacesLargeThenSmallUntilThePlatformRefuses) {
         ASSERT_TRUE(control);
         ComPtr<_KivFactory> registry = BitmapsOf(control.Get());
         ASSERT_TRUE(registry);
-        const platform::Counts withControl = platform::LiveObjects();
+        const kivtest::GdiCounts withControl = kivtest::LiveGdiObjects();
         // Every platform object alive is the control's or a listed surface's: a context, a bitmap and
         // a palette each.
         auto accounted = [&](const char* when) {
             const short listed = CountOf(registry.Get());
-            const platform::Counts now = platform::LiveObjects();
+            const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
             EXPECT_EQ(now.dcs, withControl.dcs + listed) << when;
             EXPECT_EQ(now.bitmaps, withControl.bitmaps + listed) << when;
             EXPECT_EQ(now.palettes, withControl.palettes + listed) << when;
@@ -615,7 +615,7 @@ TEST_F(Exhaustion, SurfacesLargeThenSmallUntilThePlatformRefuses) {
         ::SysFreeString(largeName);
         ::SysFreeString(smallName);
     }
-    EXPECT_EQ(platform::LiveObjects(), start);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), start);
     EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
     std::printf("%d surfaces of %d x %d pixels, then %d of 4 x 4, before the platform refused; %.1f s\n", large,
@@ -631,7 +631,7 @@ TEST_F(Exhaustion, SurfacesLargeThenSmallUntilThePlatformRefuses) {
 // (with some room it fails part-way) and never touches the surface, and nothing that a member made
 // stays behind.
 TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
-    const platform::Counts start = platform::LiveObjects();
+    const kivtest::GdiCounts start = kivtest::LiveGdiObjects();
     const long objectsAtStart = kiv::module::LiveObjects();
     {
         ComPtr<_KivCtl> control = NewControl();
@@ -672,7 +672,7 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
             }
             const std::string when = "with room for " + std::to_string(room) + " objects";
             const short listed = CountOf(registry.Get());
-            const platform::Counts before = platform::LiveObjects();
+            const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
             const long objects = kiv::module::LiveObjects();
 
             // The surface: the pattern, the left column in its key colour.
@@ -684,7 +684,7 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
             short left = 0, top = 0;
             EXPECT_EQ(surface->BPrint(&left, &top, &text), S_OK) << when;
             if (Pixels(dc, kWidth, kHeight) != pixels) drawnFrom.insert(room);
-            EXPECT_EQ(platform::LiveObjects(), before) << "BPrint " << when;
+            EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "BPrint " << when;
             for (int y = 0; y < kHeight; ++y)
                 for (int x = 0; x < kWidth; ++x) ::SetPixelV(dc, x, y, pixels[y * kWidth + x]);
 
@@ -697,7 +697,7 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
                 } else {
                     EXPECT_EQ(now, pixels) << member << " left a mark other than its shape " << when;
                 }
-                EXPECT_EQ(platform::LiveObjects(), before) << member << " " << when;
+                EXPECT_EQ(kivtest::LiveGdiObjects(), before) << member << " " << when;
                 for (int y = 0; y < kHeight; ++y)
                     for (int x = 0; x < kWidth; ++x) ::SetPixelV(dc, x, y, pixels[y * kWidth + x]);
             };
@@ -726,13 +726,13 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
                 if (!copy.made.empty()) partWay[room] = copy;
             }
             EXPECT_EQ(copy.givenBack.size(), copy.made.size()) << "Copy " << when;
-            EXPECT_EQ(platform::LiveObjects(), before) << "Copy " << when;
+            EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "Copy " << when;
 
             {
                 ComPtr<IPicture> picture;
                 EXPECT_EQ(surface->get_Picture(picture.Put()), S_OK) << when;
             }
-            EXPECT_EQ(platform::LiveObjects(), before) << "Picture " << when;
+            EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "Picture " << when;
 
             short width = 3, height = 3;
             ComPtr<_KivBitmap> made;
@@ -744,7 +744,7 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
                 short last = CountOf(registry.Get());
                 registry->RemoveInt(&last);
             }
-            EXPECT_EQ(platform::LiveObjects(), before) << "Create " << when;
+            EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "Create " << when;
             EXPECT_EQ(kiv::module::LiveObjects(), objects) << when;
             EXPECT_FALSE(ErrorObjectLeft()) << when;
         }
@@ -775,7 +775,7 @@ TEST_F(Exhaustion, AtTheHandleLimitEveryMemberStillAnswersAndKeepsNothing) {
         // Afterwards the platform makes surfaces again.
         EXPECT_TRUE(Create(registry.Get(), L"after", 8, 8));
     }
-    EXPECT_EQ(platform::LiveObjects(), start);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), start);
     EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }

@@ -253,8 +253,8 @@ public:
     static constexpr std::intptr_t kMaxText = 4096;
     static constexpr int kMaxFont = 2000;
     static constexpr long kHuge = 2;
-    Limits() : previous_(platform::SetObserver(this)) {}
-    ~Limits() override { platform::SetObserver(previous_); }
+    Limits() { platform::Attach(this); }
+    ~Limits() override { platform::Detach(this); }
     bool Intercept(platform::Call& call) override {
         const std::string name = call.name;
         if (!missing.empty() && name == missing) {
@@ -291,9 +291,6 @@ public:
     // error, as an entry point that cannot be found does.
     std::string missing;
     long raised = 0;
-
-private:
-    platform::Observer* previous_;
 };
 
 // The functions that may go missing: any but those that give objects back (without them nothing could
@@ -590,7 +587,7 @@ public:
 
     void Run(std::uint64_t calls, std::uint64_t epoch) {
         objectsAtStart_ = kiv::module::LiveObjects();
-        gdiAtStart_ = platform::LiveObjects();
+        gdiAtStart_ = kivtest::LiveGdiObjects();
         Limits limits;
         limits_ = &limits;
         Start();
@@ -658,7 +655,7 @@ private:
         description_ = "after releasing everything";
         if (kiv::module::LiveObjects() != objectsAtStart_)
             Problem("objects of the module alive: " + std::to_string(kiv::module::LiveObjects() - objectsAtStart_));
-        const platform::Counts now = platform::LiveObjects();
+        const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
         if (!(now == gdiAtStart_))
             Problem("platform objects alive: dcs " + std::to_string(now.dcs - gdiAtStart_.dcs) + ", bitmaps " +
                     std::to_string(now.bitmaps - gdiAtStart_.bitmaps) + ", palettes " +
@@ -960,7 +957,7 @@ private:
     std::string description_;
     Limits* limits_ = nullptr;
     long objectsAtStart_ = 0;
-    platform::Counts gdiAtStart_;
+    kivtest::GdiCounts gdiAtStart_;
 };
 
 class Fuzz : public BalancedTest {};
@@ -970,7 +967,7 @@ TEST_F(Fuzz, HostileLateBoundCallsFailProperlyAndLeaveNothingBehind) {
     const std::uint64_t calls = Parameter("calls", "KIV_FUZZ_CALLS", 100000);
     const bool trace = Parameter("trace", "KIV_FUZZ_TRACE", 0) != 0;
     const long objectsAtStart = kiv::module::LiveObjects();
-    const platform::Counts gdiAtStart = platform::LiveObjects();
+    const kivtest::GdiCounts gdiAtStart = kivtest::LiveGdiObjects();
 
     const auto started = std::chrono::steady_clock::now();
     Fuzzer fuzzer(seed, trace);
@@ -1003,7 +1000,7 @@ TEST_F(Fuzz, HostileLateBoundCallsFailProperlyAndLeaveNothingBehind) {
     for (const auto& problem : fuzzer.problems) ADD_FAILURE() << problem;
     EXPECT_GT(succeeded, static_cast<long>(calls / 10)) << "the calls hardly ever reached a member";
     EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
-    EXPECT_EQ(platform::LiveObjects(), gdiAtStart);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), gdiAtStart);
     EXPECT_EQ(gForeignAlive, 0);
 }
 

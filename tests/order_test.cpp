@@ -70,16 +70,16 @@ class Order : public BalancedTest {
 protected:
     void SetUp() override {
         BalancedTest::SetUp();
-        start = platform::LiveObjects();
+        start = kivtest::LiveGdiObjects();
         objectsAtStart = kiv::module::LiveObjects();
         controlDc = ControlDcObjects();
     }
 
     // The platform objects of the control's own context (a context and a bitmap), measured.
-    platform::Counts ControlDcObjects() {
-        const platform::Counts before = platform::LiveObjects();
+    kivtest::GdiCounts ControlDcObjects() {
+        const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
         ComPtr<_KivCtl> control = NewControl();
-        platform::Counts with = platform::LiveObjects();
+        kivtest::GdiCounts with = kivtest::LiveGdiObjects();
         control = nullptr;
         with.dcs -= before.dcs;
         with.bitmaps -= before.bitmaps;
@@ -146,7 +146,7 @@ protected:
                   registryIdentity, a.Get(), b.Get(), picture.Get());
             if (::testing::Test::HasFailure()) return;
         }
-        EXPECT_EQ(platform::LiveObjects(), start) << label;
+        EXPECT_EQ(kivtest::LiveGdiObjects(), start) << label;
         EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart) << label;
         EXPECT_EQ(DllCanUnloadNow(), S_OK) << label;
     }
@@ -157,7 +157,7 @@ protected:
         EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart + model.ModuleObjects()) << when;
         const int surfaces = model.AAlive() + model.BAlive();
         const bool contextAlive = model.controlAlive || model.RegistryAlive();
-        const platform::Counts now = platform::LiveObjects();
+        const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
         EXPECT_EQ(now.dcs, start.dcs + surfaces + (contextAlive ? controlDc.dcs : 0)) << when;
         EXPECT_EQ(now.bitmaps, start.bitmaps + surfaces + (contextAlive ? controlDc.bitmaps : 0)) << when;
         EXPECT_EQ(now.palettes, start.palettes + surfaces) << when;
@@ -215,9 +215,9 @@ protected:
         }
     }
 
-    platform::Counts start;
+    kivtest::GdiCounts start;
     long objectsAtStart = 0;
-    platform::Counts controlDc;
+    kivtest::GdiCounts controlDc;
 };
 
 TEST_F(Order, EveryOrderOfReleaseOfAControlItsRegistryTwoSurfacesAndAPicture) {

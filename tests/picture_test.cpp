@@ -59,7 +59,7 @@ class PictureTest : public ComTest {
 protected:
     void SetUp() override {
         ComTest::SetUp();
-        baseline = platform::LiveObjects();
+        baseline = kivtest::LiveGdiObjects();
         control = NewControl();
         ASSERT_TRUE(control);
         registry = BitmapsOf(control.Get());
@@ -75,7 +75,7 @@ protected:
         surface = nullptr;
         registry = nullptr;
         control = nullptr;
-        EXPECT_EQ(platform::LiveObjects(), baseline) << "platform objects left behind";
+        EXPECT_EQ(kivtest::LiveGdiObjects(), baseline) << "platform objects left behind";
         ComTest::TearDown();
     }
 
@@ -86,7 +86,7 @@ protected:
         return picture;
     }
 
-    platform::Counts baseline;
+    kivtest::GdiCounts baseline;
     ComPtr<_KivCtl> control;
     ComPtr<_KivFactory> registry;
     ComPtr<_KivBitmap> surface;
@@ -130,7 +130,7 @@ TEST_F(PictureTest, APictureOutlivesTheSurfaceTheRegistryAndTheControl) {
     registry = nullptr;
     control = nullptr;
     // Everything the surface, the registry and the control held is gone; the picture's bitmap is not.
-    EXPECT_EQ(platform::LiveObjects(), baseline);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), baseline);
     EXPECT_EQ(::GetObjectType(bitmap), static_cast<DWORD>(OBJ_BITMAP));
     EXPECT_EQ(PixelsOfBitmap(bitmap, kWidth, kHeight), pattern);
     SHORT type = 0;
@@ -172,7 +172,7 @@ TEST_F(PictureTest, ATrueColourDisplayGivesAPictureWithoutPalette) {
     const bool paletteDisplay = (::GetDeviceCaps(screen, RASTERCAPS) & RC_PALETTE) != 0;
     ::ReleaseDC(nullptr, screen);
     if (paletteDisplay) GTEST_SKIP() << "the display works with a palette";
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     Recorder recorder;
     auto picture = Take();
     ASSERT_TRUE(picture);
@@ -181,7 +181,7 @@ TEST_F(PictureTest, ATrueColourDisplayGivesAPictureWithoutPalette) {
     EXPECT_EQ(recorder.Count("GetSystemPaletteEntries"), 0);
     EXPECT_EQ(recorder.Count("SelectPalette"), 0);
     // The memory context is gone; the bitmap belongs to the picture.
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
 }
 
 // Whether a picture made by the platform with ownership deletes its palette when released (Wine's
@@ -207,7 +207,7 @@ bool PlatformPictureDeletesItsPalette() {
 
 // The recorded calls of a snapshot as text, with the surface's context as S and the objects made in
 // it as mem, bmp and pal.
-std::vector<std::string> SnapshotTrace(const std::vector<platform::Call>& calls, HDC source) {
+std::vector<std::string> SnapshotTrace(const std::vector<kivtest::RecordedCall>& calls, HDC source) {
     std::intptr_t mem = 0, bmp = 0, pal = 0, stockBitmap = 0, stockPalette = 0;
     const auto s = reinterpret_cast<std::intptr_t>(source);
     auto name = [&](std::intptr_t h) -> std::string {
@@ -288,7 +288,7 @@ TEST_F(PictureTest, APaletteDisplayGivesAPictureWithACopyOfTheSystemPalette) {
         }
         return false;
     };
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     auto picture = Take();
     recorder.answer = nullptr;
     ASSERT_TRUE(picture);
@@ -336,14 +336,14 @@ TEST_F(PictureTest, APaletteDisplayGivesAPictureWithACopyOfTheSystemPalette) {
 
     // The picture owns the palette and the bitmap: nothing of them is the library's, and they go
     // with the picture (the palette as far as the platform's picture deletes palettes at all).
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
     const HBITMAP bitmap = BitmapOf(picture.Get());
     const bool platformDeletesPalettes = PlatformPictureDeletesItsPalette();
     picture = nullptr;
     EXPECT_EQ(::GetObjectType(bitmap), 0u);
     EXPECT_EQ(::GetObjectType(palette), platformDeletesPalettes ? 0u : static_cast<DWORD>(OBJ_PAL));
     if (!platformDeletesPalettes) ::DeleteObject(palette);
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
 }
 
 TEST_F(PictureTest, ASnapshotWithoutPaletteRunsItsStepsInOrder) {

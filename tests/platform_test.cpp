@@ -36,12 +36,12 @@ TEST(Binding, AnAddressIsBoundOnceAndKept) {
 }
 
 TEST(Counting, ObjectsAreCountedUntilDeleted) {
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     HDC screen = platform::GetDC(nullptr);
     HDC dc = platform::CreateCompatibleDC(screen);
     HBITMAP bitmap = platform::CreateCompatibleBitmap(screen, 4, 4);
     HPEN pen = platform::CreatePen(PS_SOLID, 1, 0);
-    platform::Counts during = platform::LiveObjects();
+    kivtest::GdiCounts during = kivtest::LiveGdiObjects();
     EXPECT_EQ(during.dcs, before.dcs + 1);
     EXPECT_EQ(during.bitmaps, before.bitmaps + 1);
     EXPECT_EQ(during.pens, before.pens + 1);
@@ -50,7 +50,7 @@ TEST(Counting, ObjectsAreCountedUntilDeleted) {
     platform::DeleteObject(bitmap);
     platform::DeleteDC(dc);
     platform::ReleaseDC(nullptr, screen);
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
 }
 
 TEST(Counting, AnObserverSeesArgumentsAndMayAnswerACall) {

@@ -158,9 +158,9 @@ TEST_P(RemoveOne, ClosesTheGapAndReleasesTheSurface) {
     EXPECT_EQ(WidthOf(gone.Get()), 4);
     EXPECT_EQ(gone->Cls(), S_OK);
     // ...and its platform objects go with the client's reference, the last one.
-    const platform::Counts held = platform::LiveObjects();
+    const kivtest::GdiCounts held = kivtest::LiveGdiObjects();
     gone = nullptr;
-    const platform::Counts after = platform::LiveObjects();
+    const kivtest::GdiCounts after = kivtest::LiveGdiObjects();
     EXPECT_EQ(after.dcs, held.dcs - 1);
     EXPECT_EQ(after.bitmaps, held.bitmaps - 1);
     EXPECT_EQ(after.palettes, held.palettes - 1);
@@ -197,13 +197,13 @@ TEST_F(Registry, CreateFollowsWhatThePlatformMakes) {
         std::printf("the platform %s a %d x %d bitmap\n", refused ? "refuses" : "makes", size[0], size[1]);
 
         const short before = Count();
-        const platform::Counts gdi = platform::LiveObjects();
+        const kivtest::GdiCounts gdi = kivtest::LiveGdiObjects();
         const long objects = kiv::module::LiveObjects();
         auto surface = Create(registry.Get(), L"x", size[0], size[1]);
         if (refused) {
             EXPECT_FALSE(surface) << size[0] << " x " << size[1];
             EXPECT_EQ(Count(), before);
-            EXPECT_EQ(platform::LiveObjects(), gdi);
+            EXPECT_EQ(kivtest::LiveGdiObjects(), gdi);
             EXPECT_EQ(kiv::module::LiveObjects(), objects);
         } else {
             ASSERT_TRUE(surface) << size[0] << " x " << size[1];
@@ -211,7 +211,7 @@ TEST_F(Registry, CreateFollowsWhatThePlatformMakes) {
             EXPECT_EQ(WidthOf(surface.Get()), size[0]) << "the requested size, as given";
             surface = nullptr;
             RemoveInt(Count());
-            EXPECT_EQ(platform::LiveObjects(), gdi);
+            EXPECT_EQ(kivtest::LiveGdiObjects(), gdi);
         }
     }
     // 32767 x 32767 pixels is more than any platform here makes.
@@ -224,7 +224,7 @@ TEST_F(Registry, CreateGivesNoneWhenThePlatformRefusesTheSurface) {
     auto keep = Create(registry.Get(), L"keep", 4, 4);
     ASSERT_TRUE(keep);
     for (const char* refused : {"CreateCompatibleBitmap", "CreateCompatibleDC"}) {
-        const platform::Counts gdi = platform::LiveObjects();
+        const kivtest::GdiCounts gdi = kivtest::LiveGdiObjects();
         const long objects = kiv::module::LiveObjects();
         ComPtr<_KivBitmap> surface;
         {
@@ -240,7 +240,7 @@ TEST_F(Registry, CreateGivesNoneWhenThePlatformRefusesTheSurface) {
         EXPECT_FALSE(surface) << refused;
         EXPECT_EQ(Count(), 1);
         EXPECT_FALSE(ItemTxt(L"x"));
-        EXPECT_EQ(platform::LiveObjects(), gdi) << refused;
+        EXPECT_EQ(kivtest::LiveGdiObjects(), gdi) << refused;
         EXPECT_EQ(kiv::module::LiveObjects(), objects) << refused;
     }
     EXPECT_TRUE(Same(ItemInt(1).Get(), keep.Get()));
@@ -251,13 +251,13 @@ TEST_F(Registry, ClearReleasesTheListWhileAHeldSurfaceStaysUsable) {
     auto dropped = Create(registry.Get(), L"dropped", 6, 4);
     ASSERT_TRUE(held && dropped);
     dropped = nullptr;
-    const platform::Counts listed = platform::LiveObjects();
+    const kivtest::GdiCounts listed = kivtest::LiveGdiObjects();
 
     EXPECT_EQ(registry->Clear(), S_OK);
     EXPECT_EQ(Count(), 0);
     EXPECT_FALSE(ItemInt(1));
     EXPECT_FALSE(ItemTxt(L"held"));
-    EXPECT_EQ(platform::LiveObjects().dcs, listed.dcs - 1) << "the unheld surface goes with the list";
+    EXPECT_EQ(kivtest::LiveGdiObjects().dcs, listed.dcs - 1) << "the unheld surface goes with the list";
     EXPECT_TRUE(kiv::SameObject(Own().Owner().Get(), control.Get())) << "Clear keeps the owner";
 
     // Drawing still reaches the held surface...

@@ -104,7 +104,7 @@ struct Sample {
 
 class Workload {
 public:
-    Workload(std::uint64_t seed, platform::Counts start, long objectsAtStart, platform::Counts controlDc)
+    Workload(std::uint64_t seed, kivtest::GdiCounts start, long objectsAtStart, kivtest::GdiCounts controlDc)
         : random_(seed), start_(start), objectsAtStart_(objectsAtStart), controlDc_(controlDc),
           target_(64, 48, RGB(9, 9, 9)) {
         StartControl();
@@ -154,7 +154,7 @@ private:
         int bitmaps = 0;
         for (const auto& [surface, owns] : alive) bitmaps += owns;
 
-        const platform::Counts now = platform::LiveObjects();
+        const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
         const std::string when = "after operation " + std::to_string(op);
         EXPECT_EQ(now.dcs, start_.dcs + controlDc_.dcs + surfaces) << when;
         EXPECT_EQ(now.bitmaps, start_.bitmaps + controlDc_.bitmaps + bitmaps) << when;
@@ -415,9 +415,9 @@ private:
     }
 
     Random random_;
-    platform::Counts start_;
+    kivtest::GdiCounts start_;
     long objectsAtStart_;
-    platform::Counts controlDc_;
+    kivtest::GdiCounts controlDc_;
     ColourTarget target_;
     ComPtr<_KivCtl> control_;
     ComPtr<_KivFactory> registry_;
@@ -433,16 +433,16 @@ class Soak : public BalancedTest {};
 TEST_F(Soak, PlatformObjectsFollowTheLiveSurfacesOverAMixedWorkload) {
     const std::uint64_t ops = Parameter("ops", "KIV_SOAK_OPS", 20000);
     const std::uint64_t seed = Parameter("seed", "KIV_SOAK_SEED", 7);
-    const platform::Counts start = platform::LiveObjects();
+    const kivtest::GdiCounts start = kivtest::LiveGdiObjects();
     const long objectsAtStart = kiv::module::LiveObjects();
-    platform::Counts controlDc;
+    kivtest::GdiCounts controlDc;
     {
         ComPtr<_KivCtl> control = NewControl();
-        controlDc = platform::LiveObjects();
+        controlDc = kivtest::LiveGdiObjects();
         controlDc.dcs -= start.dcs;
         controlDc.bitmaps -= start.bitmaps;
     }
-    ASSERT_EQ(platform::LiveObjects(), start);
+    ASSERT_EQ(kivtest::LiveGdiObjects(), start);
 
     const auto started = std::chrono::steady_clock::now();
     std::vector<Sample> samples;
@@ -455,7 +455,7 @@ TEST_F(Soak, PlatformObjectsFollowTheLiveSurfacesOverAMixedWorkload) {
         done = workload.done;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_EQ(platform::LiveObjects(), start);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), start);
     EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 
@@ -489,17 +489,17 @@ TEST_F(Soak, PlatformObjectsFollowTheLiveSurfacesOverAMixedWorkload) {
 // each surface counts with its context and palette only, and neither a picture of one nor the end of
 // the other changes what the others count.
 TEST_F(Soak, SurfacesOfAnEmptySizeCountNoBitmapOfTheirOwn) {
-    const platform::Counts start = platform::LiveObjects();
+    const kivtest::GdiCounts start = kivtest::LiveGdiObjects();
     {
         ComPtr<_KivCtl> control = NewControl();
         ComPtr<_KivFactory> registry = BitmapsOf(control.Get());
-        const platform::Counts withControl = platform::LiveObjects();
+        const kivtest::GdiCounts withControl = kivtest::LiveGdiObjects();
         ComPtr<_KivBitmap> tall = Create(registry.Get(), L"tall", 0, 5);
         ComPtr<_KivBitmap> wide = Create(registry.Get(), L"wide", 7, 0);
         ASSERT_TRUE(tall && wide) << "the platform makes a bitmap of an empty size";
         EXPECT_EQ(::GetCurrentObject(DcOf(tall.Get()), OBJ_BITMAP), SharedBitmap());
         auto expect = [&](int surfaces, const char* when) {
-            const platform::Counts now = platform::LiveObjects();
+            const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
             EXPECT_EQ(now.dcs, withControl.dcs + surfaces) << when;
             EXPECT_EQ(now.palettes, withControl.palettes + surfaces) << when;
             EXPECT_EQ(now.bitmaps, withControl.bitmaps) << when;
@@ -516,10 +516,10 @@ TEST_F(Soak, SurfacesOfAnEmptySizeCountNoBitmapOfTheirOwn) {
         tall = nullptr;
         expect(1, "after the first went");
         ComPtr<_KivBitmap> real = Create(registry.Get(), L"real", 3, 3);
-        const platform::Counts now = platform::LiveObjects();
+        const kivtest::GdiCounts now = kivtest::LiveGdiObjects();
         EXPECT_EQ(now.bitmaps, withControl.bitmaps + 1) << "a surface of a real size has its bitmap";
     }
-    EXPECT_EQ(platform::LiveObjects(), start);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), start);
 }
 
 }  // namespace

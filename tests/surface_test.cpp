@@ -227,7 +227,7 @@ class RefusedAllocation : public Surface, public ::testing::WithParamInterface<c
 
 TEST_P(RefusedAllocation, DeletesWhatWasMadeAndThenOnlyThePalette) {
     const std::string refused = GetParam();
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     ComPtr<_KivBitmap> surface;
     Recorder recorder;
     recorder.answer = [&](platform::Call& call) {
@@ -260,7 +260,7 @@ TEST_P(RefusedAllocation, DeletesWhatWasMadeAndThenOnlyThePalette) {
                                        "DeleteObject(" + std::to_string(palette) + ")"};
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(recorder.Count("FillRect"), 0) << "a surface that was not made is not cleared";
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Refused, RefusedAllocation,
@@ -270,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(Refused, RefusedAllocation,
 TEST_F(Surface, NoBufferPaletteMeansNoSurfaceAndNoError) {
     auto listed = Create(registry.Get(), L"listed", 3, 3);
     ASSERT_TRUE(listed);
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     const long objects = kiv::module::LiveObjects();
 
     Recorder recorder;
@@ -293,7 +293,7 @@ TEST_F(Surface, NoBufferPaletteMeansNoSurfaceAndNoError) {
     ASSERT_EQ(recorder.Count("GetDC"), 1);
     ASSERT_EQ(recorder.Count("ReleaseDC"), 1) << "the screen is given back also when no palette was made";
     EXPECT_EQ(recorder.Named("ReleaseDC")[0].args[1], recorder.Named("GetDC")[0].result);
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
     EXPECT_EQ(kiv::module::LiveObjects(), objects);
 }
 
@@ -358,7 +358,7 @@ TEST_F(Routines, TranslateColorGivesThePlatformsRgbOrMinusOne) {
 TEST_F(Routines, FillAreaFillsExactlyTheRectangle) {
     const COLORREF white = RGB(255, 255, 255), red = RGB(220, 20, 60);
     ColourTarget target(12, 12, white);
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     HGDIOBJ brush = ::GetCurrentObject(target.Dc(), OBJ_BRUSH);
     Recorder recorder;
     modAlloc::FillArea(target.Dc(), 2, 3, 4, 5, red);
@@ -369,7 +369,7 @@ TEST_F(Routines, FillAreaFillsExactlyTheRectangle) {
         }
     EXPECT_EQ(recorder.Count("SelectObject"), 0) << "nothing is selected into the context";
     EXPECT_EQ(::GetCurrentObject(target.Dc(), OBJ_BRUSH), brush);
-    EXPECT_EQ(platform::LiveObjects(), before) << "the brush lives for the call only";
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before) << "the brush lives for the call only";
 
     modAlloc::FillArea(target.Dc(), 0, 0, 1, 1, kButtonFace);
     EXPECT_EQ(PixelAt(target.Dc(), 0, 0), Rgb(kButtonFace));
@@ -381,7 +381,7 @@ TEST_F(Routines, FillAreaFillsExactlyTheRectangle) {
 }
 
 TEST_F(Routines, CreateBufferPaletteMakesAHalftonePaletteAndGivesTheScreenBack) {
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
     {
         Recorder recorder;
         HPALETTE palette = modAlloc::CreateBufferPalette();
@@ -390,8 +390,8 @@ TEST_F(Routines, CreateBufferPaletteMakesAHalftonePaletteAndGivesTheScreenBack) 
         ASSERT_EQ(recorder.Count("CreateHalftonePalette"), 1);
         EXPECT_EQ(recorder.Named("CreateHalftonePalette")[0].args[0], recorder.Named("GetDC")[0].result);
         EXPECT_EQ(recorder.Named("GetDC")[0].args[0], 0) << "the whole screen";
-        EXPECT_EQ(platform::LiveObjects().screenDCs, before.screenDCs);
-        EXPECT_EQ(platform::LiveObjects().palettes, before.palettes + 1);
+        EXPECT_EQ(kivtest::LiveGdiObjects().screenDCs, before.screenDCs);
+        EXPECT_EQ(kivtest::LiveGdiObjects().palettes, before.palettes + 1);
         platform::DeleteObject(palette);
     }
     {
@@ -415,7 +415,7 @@ TEST_F(Routines, CreateBufferPaletteMakesAHalftonePaletteAndGivesTheScreenBack) 
         EXPECT_EQ(modAlloc::CreateBufferPalette(), nullptr);
         EXPECT_EQ(recorder.Count("ReleaseDC"), 1);
     }
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
 }
 
 // Construction on its own: without a palette it raises -1 with its description.

@@ -26,14 +26,14 @@ std::string Ansi(const std::wstring& text, UINT codePage = CP_ACP) {
 class TextTest : public SurfaceTest {
 protected:
     // The one CreateFontA call of a BPrint of "x".
-    platform::Call FontAskedFor() {
+    kivtest::RecordedCall FontAskedFor() {
         Recorder recorder;
         short left = 0, top = 0;
         Text text(L"x");
         EXPECT_EQ(surface->BPrint(&left, &top, text.Ref()), S_OK);
         const auto fonts = recorder.Named("CreateFontA");
         EXPECT_EQ(fonts.size(), 1u);
-        return fonts.empty() ? platform::Call{} : fonts[0];
+        return fonts.empty() ? kivtest::RecordedCall{} : fonts[0];
     }
     std::wstring FontName() {
         BSTR name = nullptr;
@@ -47,7 +47,7 @@ protected:
 using Fonts = TextTest;
 
 TEST_F(Fonts, ANewSurfaceAsksForTheDefaultFont) {
-    const platform::Call font = FontAskedFor();
+    const kivtest::RecordedCall font = FontAskedFor();
     ASSERT_EQ(font.argc, 14);
     const std::intptr_t expected[13] = {8, 0, 0, 0, 400, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0x50};
     for (int i = 0; i < 13; ++i) EXPECT_EQ(font.args[i], expected[i]) << "argument " << i;
@@ -74,7 +74,7 @@ TEST_F(Fonts, TheSettingsReachThePlatformAsStored) {
     flag = 1;
     ASSERT_EQ(surface->put_FontItalic(&flag), S_OK);
     ASSERT_EQ(surface->put_FontUnderline(&flag), S_OK);
-    platform::Call font = FontAskedFor();
+    kivtest::RecordedCall font = FontAskedFor();
     EXPECT_EQ(static_cast<DWORD>(font.args[5]), 1u);
     EXPECT_EQ(static_cast<DWORD>(font.args[6]), 1u);
     EXPECT_EQ(font.args[7], 0) << "never struck out";
@@ -225,7 +225,7 @@ TEST_F(BPrint, LeavesTheDeviceContextAsItWas) {
     const COLORREF backColour = ::GetBkColor(dc);
     const int mode = ::GetBkMode(dc);
     const UINT align = ::GetTextAlign(dc);
-    const platform::Counts before = platform::LiveObjects();
+    const kivtest::GdiCounts before = kivtest::LiveGdiObjects();
 
     Recorder recorder;
     short left = 2, top = 3;
@@ -246,7 +246,7 @@ TEST_F(BPrint, LeavesTheDeviceContextAsItWas) {
     const POINT at = CurrentPosition();
     EXPECT_EQ(at.x, 17);
     EXPECT_EQ(at.y, 9);
-    EXPECT_EQ(platform::LiveObjects(), before);
+    EXPECT_EQ(kivtest::LiveGdiObjects(), before);
     ::SelectObject(dc, previous);
     ::DeleteObject(mine);
 }

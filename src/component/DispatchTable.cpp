@@ -1,6 +1,7 @@
 #include "DispatchTable.h"
 
 #include "ComPtr.h"
+#include "Module.h"
 #include "TypeDescriptions.h"
 
 #include <oleauto.h>
@@ -128,6 +129,10 @@ Table::Table(ITypeInfo* vtable) noexcept : info_(vtable) {
 }
 
 Table::~Table() {
+    // While the process ends no other DLL may be called: the platform's descriptions are left to the
+    // process's end. At an unload the module gives back what it holds.
+    if (module::ProcessEnding()) return;
+    if (info_) info_->Release();
     for (Member& member : members_)
         for (Parameter& parameter : member.parameters)
             if (Owning(V_VT(&parameter.omitted))) ::VariantClear(&parameter.omitted);

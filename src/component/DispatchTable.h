@@ -47,8 +47,8 @@ HRESULT ConvertTo(const Parameter& parameter, const VARIANT& from, VARIANT& out)
 
 class Table {
 public:
-    // Describes the vtable view of a dual interface. The type info is kept for the life of the process,
-    // as the library that it belongs to is.
+    // Describes the vtable view of a dual interface, and keeps the reference to its type info that it
+    // is given for as long as the module is loaded.
     explicit Table(ITypeInfo* vtable) noexcept;
     ~Table();
     Table(const Table&) = delete;

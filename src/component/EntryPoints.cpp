@@ -10,8 +10,10 @@
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) ::DisableThreadLibraryCalls(instance);
+    // A detach with `reserved` set is the process ending rather than an unload.
+    if (reason == DLL_PROCESS_DETACH) kiv::module::Detached(reserved != nullptr);
     return TRUE;
 }
 

@@ -8,11 +8,18 @@ namespace {
 
 std::atomic<long> gObjects{0};
 std::atomic<long> gLocks{0};
+bool gProcessEnding = false;  // written only by the loader's detach notification
 
-// The type library and its type infos are loaded once and kept for the life of the process; they
-// are free-threaded objects of the platform.
+// The type library is loaded once and kept while the module is loaded; it is a free-threaded object
+// of the platform.
 struct TypeInfos {
     ITypeLib* library = nullptr;
+    TypeInfos() = default;
+    TypeInfos(const TypeInfos&) = delete;
+    TypeInfos& operator=(const TypeInfos&) = delete;
+    ~TypeInfos() {
+        if (library && !gProcessEnding) library->Release();
+    }
 };
 
 TypeInfos& Loaded() {
@@ -26,6 +33,9 @@ TypeInfos& Loaded() {
 }
 
 }  // namespace
+
+void Detached(bool processEnding) noexcept { gProcessEnding = processEnding; }
+bool ProcessEnding() noexcept { return gProcessEnding; }
 
 void ObjectCreated() noexcept { ++gObjects; }
 void ObjectDestroyed() noexcept { --gObjects; }

@@ -9,6 +9,12 @@
 
 namespace kiv::module {
 
+// The loader's detach notification, which comes before the module's static objects are destroyed.
+// At FreeLibrary they give back what they hold; when the process is ending no other DLL may be
+// called any more, and what is held for the process's life is left to the process's end.
+void Detached(bool processEnding) noexcept;
+bool ProcessEnding() noexcept;
+
 void ObjectCreated() noexcept;
 void ObjectDestroyed() noexcept;
 long LiveObjects() noexcept;

@@ -1,6 +1,5 @@
 // The platform operations as the library calls them. Each is bound by name in its library on first
-// use (a missing one raises the runtime's error), reported to the thread's observer, and its objects
-// are counted until they are deleted.
+// use (a missing one raises the runtime's error) and reported to the thread's observers, if any.
 #pragma once
 
 #include <windows.h>

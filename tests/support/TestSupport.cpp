@@ -14,13 +14,13 @@ void ComTest::TearDown() { ::CoUninitialize(); }
 
 void BalancedTest::SetUp() {
     ComTest::SetUp();
-    gdiAtStart = kiv::platform::LiveObjects();
+    gdiAtStart = LiveGdiObjects();
     objectsAtStart = kiv::module::LiveObjects();
 }
 
 void BalancedTest::TearDown() {
     ReleaseAll();
-    EXPECT_EQ(kiv::platform::LiveObjects(), gdiAtStart) << "platform objects left behind";
+    EXPECT_EQ(LiveGdiObjects(), gdiAtStart) << "platform objects left behind";
     EXPECT_EQ(kiv::module::LiveObjects(), objectsAtStart) << "objects of the module left behind";
     ComTest::TearDown();
 }
@@ -38,14 +38,23 @@ void ControlTest::ReleaseAll() {
     control = nullptr;
 }
 
-Recorder::Recorder() : previous_(kiv::platform::SetObserver(this)) {}
-Recorder::~Recorder() { kiv::platform::SetObserver(previous_); }
+Recorder::Recorder() { kiv::platform::Attach(this); }
+Recorder::~Recorder() { kiv::platform::Detach(this); }
 
 bool Recorder::Intercept(kiv::platform::Call& call) { return answer && answer(call); }
-void Recorder::Observe(const kiv::platform::Call& call) { calls.push_back(call); }
 
-std::vector<kiv::platform::Call> Recorder::Named(const std::string& name) const {
-    std::vector<kiv::platform::Call> out;
+void Recorder::Observe(const kiv::platform::Call& call) {
+    RecordedCall recorded{call, {}};
+    const std::string name = call.name;
+    if (name == "TextOutA" && call.args[3] && call.args[4] > 0)
+        recorded.text.assign(reinterpret_cast<const char*>(call.args[3]), static_cast<size_t>(call.args[4]));
+    else if (name == "CreateFontA" && call.args[13])
+        recorded.text = reinterpret_cast<const char*>(call.args[13]);
+    calls.push_back(std::move(recorded));
+}
+
+std::vector<RecordedCall> Recorder::Named(const std::string& name) const {
+    std::vector<RecordedCall> out;
     for (const auto& call : calls)
         if (name == call.name) out.push_back(call);
     return out;

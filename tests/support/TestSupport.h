@@ -2,6 +2,7 @@
 // layer, and short ways to make a control and a surface in-process.
 #pragma once
 
+#include "GdiCounter.h"
 #include "component/ComPtr.h"
 #include "kiv.h"
 #include "platform/Gdi.h"
@@ -33,7 +34,7 @@ protected:
     // Drops the test's own references before the counts are compared.
     virtual void ReleaseAll() {}
 
-    kiv::platform::Counts gdiAtStart;
+    GdiCounts gdiAtStart;
     long objectsAtStart = 0;
 };
 
@@ -47,6 +48,12 @@ protected:
     ComPtr<_KivFactory> registry;
 };
 
+// A platform call as a recorder keeps it, with its 8-bit text copied: the text of TextOutA and the
+// face name of CreateFontA.
+struct RecordedCall : kiv::platform::Call {
+    std::string text;
+};
+
 // Records every platform call on this thread while it lives; `answer` may answer calls itself.
 class Recorder : public kiv::platform::Observer {
 public:
@@ -56,15 +63,12 @@ public:
     bool Intercept(kiv::platform::Call& call) override;
     void Observe(const kiv::platform::Call& call) override;
 
-    std::vector<kiv::platform::Call> calls;
+    std::vector<RecordedCall> calls;
     std::function<bool(kiv::platform::Call&)> answer;
 
-    std::vector<kiv::platform::Call> Named(const std::string& name) const;
+    std::vector<RecordedCall> Named(const std::string& name) const;
     int Count(const std::string& name) const;
     void Clear() { calls.clear(); }
-
-private:
-    kiv::platform::Observer* previous_;
 };
 
 // A control made through the module's class object, as a container makes it.
