@@ -110,7 +110,7 @@ foreach(example quickstart registry colours_and_fonts no_errors)
 endforeach()
 kiv_vba_example(example_bas_quickstart ${KIV_EXAMPLES}/KivQuickStart.bas CheckQuickStart)
 kiv_vba_example(example_bas_userform ${KIV_EXAMPLES}/KivOnUserForm.bas CheckBadge)
-foreach(example quickstart drawing text transparent picture save_png)
+foreach(example quickstart drawing text transparent picture save_png threads)
     kiv_cpp_example(example_cpp_${example} ${KIV_EXAMPLES}/${example}.cpp)
 endforeach()
 # Saving a picture as PNG goes through the Windows Imaging Component.
