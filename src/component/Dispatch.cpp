@@ -165,8 +165,10 @@ HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPA
         HRESULT hr = S_OK;
         if (IsMissing(given[i])) {
             if (!parameter.optional) {
+                // Marked missing (a script's `s.DrawCircle , 15, 6`) is an argument that may not be
+                // left out, which script engines report as such; not given at all is too few.
                 if (argError) *argError = given[i] ? givenAt[i] : 0;
-                return given[i] ? DISP_E_PARAMNOTFOUND : DISP_E_BADPARAMCOUNT;
+                return given[i] ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
             }
             if (Owning(parameter.type)) hr = ::VariantCopy(&value, const_cast<VARIANT*>(&parameter.omitted));
             else value = parameter.omitted;

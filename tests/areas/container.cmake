@@ -18,9 +18,10 @@ add_test(NAME container_atl
          COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_container>)
 set_tests_properties(container_atl PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
 
-# The control in place on real windows, with sites of the test's own: in-process, so it needs no
-# registration, but windows need an X display.
-kiv_container_program(test_inplace inplace_test.cpp)
+# The control in place on real windows, with sites of the test's own, through its first activation
+# and through a designer's session: in-process, so it needs no registration, but windows need an X
+# display.
+kiv_container_program(test_inplace inplace_test.cpp windowed_session_test.cpp)
 add_test(NAME inplace_windows
          COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_inplace>)
 

@@ -11,8 +11,8 @@ kiv_test(test_registration registration_test.cpp)
 add_dependencies(test_registration kivdraw)
 set_tests_properties(test_registration PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
 
-# The error boundary and late binding, in-process.
-kiv_test(test_errors errors_test.cpp)
+# The error boundary and late binding, in-process, and the edges of the refusals.
+kiv_test(test_errors errors_test.cpp refusals_test.cpp)
 
 # The same through a script client.
 kiv_script_test(script_errors errors.vbs)

@@ -15,6 +15,11 @@ if(KIV_PRLIMIT)
                  ${KIV_PRLIMIT} --data=805306368 ${CMAKE_BINARY_DIR}/wine-run)
 endif()
 
+# Thousands of late-bound pictures and long string arguments: the references, bitmaps and private
+# bytes that they leave.
+kiv_test(test_latebound_memory latebound_memory_test.cpp)
+target_link_libraries(test_latebound_memory PRIVATE psapi)
+
 # Every order of release of a control, its registry, surfaces and a picture.
 kiv_test(test_order order_test.cpp)
 
