@@ -4,15 +4,6 @@
 #include "Observer.h"
 
 #include <type_traits>
-#include <unordered_map>
-#include <unordered_set>
-
-#include "Gdi.h"
-
-#include "Binding.h"
-#include "Observer.h"
-
-#include <type_traits>
 
 namespace kiv::platform {
 namespace {
@@ -87,7 +78,6 @@ void Detach(Observer* observer) noexcept {
     }
 }
 
-Observer* Top() noexcept { return tTop; }
 Observer* Below(const Observer* observer) noexcept { return observer->below_; }
 
 DWORD LastPlatformError() noexcept { return tLastError; }

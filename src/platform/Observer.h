@@ -38,7 +38,6 @@ private:
 // one of them sees it. Detach removes an observer wherever it stands.
 void Attach(Observer* observer) noexcept;
 void Detach(Observer* observer) noexcept;
-Observer* Top() noexcept;
 Observer* Below(const Observer* observer) noexcept;
 
 // The value of GetLastError after the latest platform call on this thread; the library never reads it.
