@@ -33,8 +33,10 @@ grep -q '^CMake \(Warning\|Deprecation Warning\)' "$log" && cat "$log"
 export NINJA_STATUS='@kiv %f/%t @ '
 targets=()
 [ $# -gt 0 ] && targets=(--target "$@")
+live=0
+[ -t 1 ] && live=1  # a terminal: the count of steps runs on one line
 "$top/tools/with-wine.sh" "$build" cmake --build "$build" -j "$jobs" "${targets[@]}" 2>&1 |
-    awk -v label="-- build $build" -v live="$([ -t 1 ] && echo 1 || echo 0)" '
+    awk -v label="-- build $build" -v live="$live" '
         /^@kiv [0-9]+\/[0-9]+ @ / {
             split($2, n, "/"); done = n[1]; total = n[2]
             if (live) { printf "\r%s: %d/%d", label, done, total; open = 1; fflush() }
