@@ -1,12 +1,15 @@
+# make        builds both architectures
 # make test   builds both architectures and runs every test under Wine
 # make demo   builds and runs the demo, writing demo/out/
 # make bench  builds and runs the benchmarks
-# make dist   builds both architectures and packs dist/kivdraw-<version>.zip, what a user downloads
+# make dist   builds both architectures and packs dist/kivdraw-<version>.zip, what a user downloads,
+#             and dist/kivdraw-<version>-symbols.zip, the modules' debugging symbols
 ARCHS := i686 x86_64
 BUILD := build
 JOBS  ?= 2
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build dist test demo bench clean $(addprefix build-,$(ARCHS)) $(addprefix test-,$(ARCHS))
+.PHONY: all deps build dist test demo bench clean $(addprefix build-,$(ARCHS))
 
 all: build
 
@@ -15,25 +18,21 @@ deps:
 
 build: deps $(addprefix build-,$(ARCHS))
 
+# tools/build.sh configures each folder with Ninja and prints one line per step.
 $(addprefix build-,$(ARCHS)): build-%: deps
-	@cmake -S . -B $(BUILD)/$* -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$*.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@tools/with-wine.sh $(BUILD)/$* cmake --build $(BUILD)/$* -j $(JOBS)
+	@tools/build.sh $(BUILD)/$* $* $(JOBS)
 
 dist: build
 	@tools/make-dist.sh $(BUILD)
 
 # The tests check the package too: it is packed before either architecture's tests run.
 test: dist
-	@status=0; for a in $(ARCHS); do \
-	    echo "== tests, $$a"; \
-	    tools/with-wine.sh $(BUILD)/$$a ctest --test-dir $(BUILD)/$$a --output-on-failure -j $(JOBS) || status=1; \
-	done; exit $$status
+	@status=0; for a in $(ARCHS); do tools/run-tests.sh $(BUILD)/$$a $(JOBS) || status=1; done; exit $$status
 
 # The demo needs only the 32-bit module and the demo program; run-demo.sh registers the module in
 # the build folder's own Wine prefix and leaves the pictures in demo/out/.
 demo: deps
-	@cmake -S . -B $(BUILD)/i686 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build $(BUILD)/i686 -j $(JOBS) --target kivdraw kiv_demo
+	@tools/build.sh $(BUILD)/i686 i686 $(JOBS) kivdraw kiv_demo
 	@tools/with-wine.sh $(BUILD)/i686 demo/run-demo.sh $(BUILD)/i686
 
 bench: build

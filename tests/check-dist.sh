@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # check-dist.sh TOP BUILD_DIR FOLDER: unpacks the package that make dist wrote and checks that it holds
-# exactly the two modules with their manifests, the README and the examples; that the module and
-# manifest in FOLDER (x86 or x64) are byte for byte the ones of BUILD_DIR, which the tests ran; and
-# that each folder's module is built for its processor.
+# exactly the two modules with their manifests, the README with its picture and the examples; that the
+# module and manifest in FOLDER (x86 or x64) are byte for byte the ones of BUILD_DIR, which the tests
+# ran; that each folder's module is built for its processor; and that the symbols package holds the
+# debugging symbols of exactly those modules.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -11,7 +12,8 @@ out=$build/dist-unpacked
 rm -rf "$out" && mkdir -p "$out"
 unzip -q "$zip" -d "$out" || { echo "FAIL: the package does not unpack"; exit 1; }
 
-expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md;
+expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md \
+                            docs/scene.png;
              cd "$top" && find examples -type f) | sort)
 found=$(cd "$out" && find . -type f | sed 's|^\./||' | sort)
 status=0
@@ -24,6 +26,7 @@ for file in KIVDRAW.OCX KIVDRAW.manifest; do
     cmp -s "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
 done
 cmp -s "$out/README.md" "$top/README.md" || { echo "FAIL: README.md differs"; status=1; }
+cmp -s "$out/docs/scene.png" "$top/docs/scene.png" || { echo "FAIL: docs/scene.png differs"; status=1; }
 diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
 
 # The PE header's machine field: 0x014C for x86, 0x8664 for x64.
@@ -36,5 +39,20 @@ machine() {
 [ "$(machine "$out/x64/KIVDRAW.OCX")" = 8664 ] || { echo "FAIL: x64/KIVDRAW.OCX is not an x64 module"; status=1; }
 grep -q 'processorArchitecture="x86"' "$out/x86/KIVDRAW.manifest" || { echo "FAIL: x86/KIVDRAW.manifest"; status=1; }
 grep -q 'processorArchitecture="amd64"' "$out/x64/KIVDRAW.manifest" || { echo "FAIL: x64/KIVDRAW.manifest"; status=1; }
-[ $status -eq 0 ] && echo "the package holds the tested $folder module"
+# The symbols: the two files, this folder's byte for byte the one that the build wrote with the
+# tested module.
+symbols_zip=$top/$("$top/tools/make-dist.sh" --symbols-zip)
+symbols=$build/dist-symbols-unpacked
+rm -rf "$symbols" && mkdir -p "$symbols"
+if unzip -q "$symbols_zip" -d "$symbols"; then
+    found=$(cd "$symbols" && find . -type f | sed 's|^\./||' | sort)
+    [ "$found" = "$(printf '%s\n' x64/KIVDRAW.OCX.debug x86/KIVDRAW.OCX.debug)" ] ||
+        { echo "FAIL: the symbols package holds other files than expected:"; echo "$found"; status=1; }
+    cmp -s "$symbols/$folder/KIVDRAW.OCX.debug" "$build/bin/KIVDRAW.OCX.debug" ||
+        { echo "FAIL: $folder/KIVDRAW.OCX.debug is not the tested module's"; status=1; }
+else
+    echo "FAIL: no symbols package $symbols_zip"
+    status=1
+fi
+[ $status -eq 0 ] && echo "the package holds the tested $folder module, the symbols package its symbols"
 exit $status
