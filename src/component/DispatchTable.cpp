@@ -176,12 +176,14 @@ bool Table::Describe() {
             if (parameter.optional && !Omitted(elem.paramdesc, parameter, parameter.omitted)) return false;
         }
 
-        // One identifier per DISPID; GetNames answers by identifier with the first member that has it,
-        // so a property's get and put share one name and one list of parameter names.
-        auto at = std::find_if(identifiers_.begin(), identifiers_.end(),
-                               [&](const Identifier& known) { return known.id == member.id; });
-        if (at == identifiers_.end()) {
-            Identifier& identifier = identifiers_.emplace_back();
+        // One identifier per DISPID, kept in order of identifier; GetNames answers by identifier with the
+        // first member that has it, so a property's get and put share one name and one list of
+        // parameter names.
+        auto at = std::lower_bound(identifiers_.begin(), identifiers_.end(), member.id,
+                                   [](const Identifier& known, DISPID id) { return known.id < id; });
+        if (at == identifiers_.end() || at->id != member.id) {
+            at = identifiers_.emplace(at);
+            Identifier& identifier = *at;
             identifier.id = member.id;
             Names names;
             if (FAILED(info_->GetNames(member.id, names.text, kMaxParameters + 2, &names.count)) || names.count == 0)
@@ -191,7 +193,6 @@ bool Table::Describe() {
             for (UINT n = 1; n < names.count; ++n)
                 identifier.parameters.push_back(Folded(names.text[n], names.Length(n)));
             if (!FoldedHash(identifier.folded.c_str(), identifier.hash)) identifier.hash = 0;
-            at = identifiers_.end() - 1;
         }
         member.name = at->name;
         const size_t kind = member.kind == INVOKE_FUNC          ? 0
@@ -201,8 +202,6 @@ bool Table::Describe() {
         if (at->byKind[kind] >= 0) return false;  // two members of one kind under one identifier
         at->byKind[kind] = static_cast<int>(members_.size() - 1);
     }
-    std::sort(identifiers_.begin(), identifiers_.end(),
-              [](const Identifier& a, const Identifier& b) { return a.id < b.id; });
     return true;
 }
 

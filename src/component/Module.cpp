@@ -1,7 +1,6 @@
 #include "Module.h"
 
 #include <atomic>
-#include <mutex>
 
 namespace kiv::module {
 namespace {
@@ -24,11 +23,11 @@ struct TypeInfos {
 
 TypeInfos& Loaded() {
     static TypeInfos infos;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        std::wstring path = Path();
-        if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &infos.library))) infos.library = nullptr;
-    });
+    static const bool loaded = [] {  // once, whichever apartment asks first
+        if (FAILED(::LoadTypeLibEx(Path().c_str(), REGKIND_NONE, &infos.library))) infos.library = nullptr;
+        return true;
+    }();
+    (void)loaded;
     return infos;
 }
 

@@ -19,6 +19,16 @@ extern "C" HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libid, WORD major, WO
 namespace kiv::registration {
 namespace {
 
+// A number in decimal, as the registry's texts write it (std::to_wstring would bring a whole printf
+// into the module for three numbers).
+std::wstring Decimal(unsigned long value) {
+    wchar_t digits[12];
+    wchar_t* first = digits + 12;
+    do *--first = static_cast<wchar_t>(L'0' + value % 10);
+    while (value /= 10);
+    return std::wstring(first, digits + 12);
+}
+
 std::wstring GuidText(REFGUID guid) {
     wchar_t text[40] = {};
     ::StringFromGUID2(guid, text, 40);
@@ -33,7 +43,7 @@ struct Value {
 
 std::vector<Value> Values(const std::wstring& path) {
     const std::wstring lib = GuidText(LIBID_Kiv);
-    const std::wstring version = std::to_wstring(kTypeLibMajor) + L"." + std::to_wstring(kTypeLibMinor);
+    const std::wstring version = Decimal(kTypeLibMajor) + L"." + Decimal(kTypeLibMinor);
     std::vector<Value> values;
     for (const ClassInfo& info : kClasses) {
         const std::wstring key = L"CLSID\\" + GuidText(*info.clsid);
@@ -48,8 +58,8 @@ std::vector<Value> Values(const std::wstring& path) {
     values.push_back({control + L"\\VersionIndependentProgID", L"", kProgId});
     values.push_back({control + L"\\Control", L"", L""});
     values.push_back({control + L"\\MiscStatus", L"", L"0"});
-    values.push_back({control + L"\\MiscStatus\\1", L"", std::to_wstring(kMiscStatus)});
-    values.push_back({control + L"\\ToolboxBitmap32", L"", path + L", " + std::to_wstring(kToolboxBitmap)});
+    values.push_back({control + L"\\MiscStatus\\1", L"", Decimal(kMiscStatus)});
+    values.push_back({control + L"\\ToolboxBitmap32", L"", path + L", " + Decimal(kToolboxBitmap)});
     values.push_back({kProgId, L"", L"KivCtl"});
     values.push_back({std::wstring(kProgId) + L"\\CLSID", L"", GuidText(CLSID_KivCtl)});
     values.push_back({std::wstring(kProgId) + L"\\CurVer", L"", kProgIdVersion});

@@ -4,7 +4,6 @@
 #include "Appearance.h"
 
 #include <memory>
-#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -70,9 +69,14 @@ public:
 
     // The registration that the windows share; made again after the last one went.
     static std::shared_ptr<const ControlWindowClass> Acquire() noexcept {
-        static std::mutex guard;  // controls of several apartments share the process's class
+        // Controls of several apartments share the process's class. The platform's lock cannot fail
+        // and needs no destruction.
+        static SRWLOCK guard = SRWLOCK_INIT;
         static std::weak_ptr<const ControlWindowClass> shared;
-        std::lock_guard<std::mutex> lock(guard);
+        struct Lock {
+            Lock() noexcept { ::AcquireSRWLockExclusive(&guard); }
+            ~Lock() { ::ReleaseSRWLockExclusive(&guard); }
+        } lock;
         std::shared_ptr<const ControlWindowClass> held = shared.lock();
         if (held) return held;
         try {
