@@ -26,16 +26,6 @@ SIZE_T PrivateBytes() {
     return counters.PagefileUsage;
 }
 
-// `args` in declared order; a put's value is named, as a client passes it.
-HRESULT Call(IUnknown* object, DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result = nullptr) {
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    const bool named = flags == DISPATCH_PROPERTYPUT;
-    DISPPARAMS params = {reversed.data(), named ? &put : nullptr, static_cast<UINT>(reversed.size()), named ? 1u : 0u};
-    return ComPtr<IUnknown>(object).As<IDispatch>(IID_IDispatch)->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags,
-                                                                         &params, result, nullptr, nullptr);
-}
-
 using LateBoundMemory = ControlTest;
 
 TEST_F(LateBoundMemory, ThousandsOfCallsLeaveNoReferenceBitmapOrMemoryBehind) {
@@ -48,7 +38,7 @@ TEST_F(LateBoundMemory, ThousandsOfCallsLeaveNoReferenceBitmapOrMemoryBehind) {
     // reference to a string or a reference to a VARIANT that holds it.
     auto round = [&](int i) {
         VARIANT picture = {}, found = {};
-        ASSERT_EQ(Call(surface.Get(), kPicture, DISPATCH_PROPERTYGET, {}, &picture), S_OK);
+        ASSERT_EQ(LateBound(surface.Get(), kPicture, DISPATCH_PROPERTYGET, {}, &picture), S_OK);
         OLE_HANDLE bitmap = 0;
         ComPtr<IDispatch>(V_DISPATCH(&picture)).As<IPicture>(IID_IPicture)->get_Handle(&bitmap);
         ::VariantClear(&picture);
@@ -60,10 +50,10 @@ TEST_F(LateBoundMemory, ThousandsOfCallsLeaveNoReferenceBitmapOrMemoryBehind) {
         if (i % 3 == 0) V_BSTR(&arg) = text;
         else if (i % 3 == 1) V_BSTRREF(&arg) = &text;
         else V_VARIANTREF(&arg) = &value;
-        EXPECT_EQ(Call(surface.Get(), kFontName, DISPATCH_PROPERTYPUT, {arg}), S_OK);
-        EXPECT_EQ(Call(registry.Get(), kItemTxt, DISPATCH_PROPERTYGET, {arg}, &found), S_OK);
+        EXPECT_EQ(LateBound(surface.Get(), kFontName, DISPATCH_PROPERTYPUT, {arg}), S_OK);
+        EXPECT_EQ(LateBound(registry.Get(), kItemTxt, DISPATCH_PROPERTYGET, {arg}, &found), S_OK);
         EXPECT_EQ(V_DISPATCH(&found), nullptr) << "no surface of that name";
-        EXPECT_EQ(Call(surface.Get(), kBPrint, DISPATCH_METHOD, {I2(0), I2(0), arg}), S_OK);
+        EXPECT_EQ(LateBound(surface.Get(), kBPrint, DISPATCH_METHOD, {I2(0), I2(0), arg}), S_OK);
     };
     for (int i = 0; i < 100; ++i) round(i);  // the heap settles
     const SIZE_T before = PrivateBytes();
@@ -76,7 +66,7 @@ TEST_F(LateBoundMemory, ThousandsOfCallsLeaveNoReferenceBitmapOrMemoryBehind) {
 
     // A picture handed out late-bound carries exactly the client's reference.
     VARIANT picture = {};
-    ASSERT_EQ(Call(surface.Get(), kPicture, DISPATCH_PROPERTYGET, {}, &picture), S_OK);
+    ASSERT_EQ(LateBound(surface.Get(), kPicture, DISPATCH_PROPERTYGET, {}, &picture), S_OK);
     ASSERT_EQ(V_VT(&picture), VT_DISPATCH);
     EXPECT_EQ(V_DISPATCH(&picture)->AddRef(), 2u);
     EXPECT_EQ(V_DISPATCH(&picture)->Release(), 1u);

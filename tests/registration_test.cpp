@@ -3,6 +3,7 @@
 // with the module loaded and freed by COM.
 // The suite's register_module step registers the module machine-wide before this program runs; the
 // program leaves it registered again, whatever happens in between.
+#include "PeImage.h"
 #include "TestSupport.h"
 
 #include <oleauto.h>
@@ -114,105 +115,6 @@ void ExpectUnregistered() {
     for (const IID* iid : kDuals) EXPECT_FALSE(KeyExists(L"Interface\\" + GuidText(*iid)));
 }
 
-// ---- the module's file: its import and export directories ----------------------------------
-
-class PeImage {
-public:
-    explicit PeImage(const std::wstring& path) {
-        std::ifstream in(std::string(path.begin(), path.end()), std::ios::binary);  // the path is ASCII here
-        bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        const auto* dos = At<IMAGE_DOS_HEADER>(0);
-        if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE) return;
-        const size_t headers = static_cast<size_t>(dos->e_lfanew);
-        const auto* nt = At<IMAGE_NT_HEADERS32>(headers);  // signature and file header: the same in both
-        if (!nt || nt->Signature != IMAGE_NT_SIGNATURE) return;
-        const size_t optional = headers + offsetof(IMAGE_NT_HEADERS32, OptionalHeader);
-        const auto* magic = At<WORD>(optional);
-        if (magic && *magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC && At<IMAGE_OPTIONAL_HEADER64>(optional)) {
-            directories_ = At<IMAGE_OPTIONAL_HEADER64>(optional)->DataDirectory;
-            is64_ = true;
-        } else if (magic && *magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC && At<IMAGE_OPTIONAL_HEADER32>(optional)) {
-            directories_ = At<IMAGE_OPTIONAL_HEADER32>(optional)->DataDirectory;
-        } else {
-            return;
-        }
-        const size_t sections = optional + nt->FileHeader.SizeOfOptionalHeader;
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            const auto* section = At<IMAGE_SECTION_HEADER>(sections + i * sizeof(IMAGE_SECTION_HEADER));
-            if (!section) return;
-            sections_.push_back(*section);
-        }
-        valid_ = true;
-    }
-
-    bool Valid() const { return valid_; }
-    bool Is64() const { return is64_; }
-
-    // The DLLs that the import directory and the delay-load directory name.
-    std::vector<std::string> ImportedDlls() const {
-        std::vector<std::string> dlls;
-        if (auto at = Offset(directories_[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress)) {
-            for (size_t i = *at;; i += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-                const auto* d = At<IMAGE_IMPORT_DESCRIPTOR>(i);
-                if (!d || d->Name == 0) break;
-                dlls.push_back(Text(d->Name));
-            }
-        }
-        if (auto at = Offset(directories_[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress)) {
-            for (size_t i = *at;; i += sizeof(IMAGE_DELAYLOAD_DESCRIPTOR)) {
-                const auto* d = At<IMAGE_DELAYLOAD_DESCRIPTOR>(i);
-                if (!d || d->DllNameRVA == 0) break;
-                dlls.push_back(Text(d->DllNameRVA));
-            }
-        }
-        return dlls;
-    }
-
-    std::vector<std::string> ExportedNames() const {
-        std::vector<std::string> names;
-        auto at = Offset(directories_[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
-        const auto* dir = at ? At<IMAGE_EXPORT_DIRECTORY>(*at) : nullptr;
-        auto table = dir ? Offset(dir->AddressOfNames) : std::nullopt;
-        for (DWORD i = 0; table && i < dir->NumberOfNames; ++i) {
-            if (const auto* rva = At<DWORD>(*table + i * sizeof(DWORD))) names.push_back(Text(*rva));
-        }
-        return names;
-    }
-
-private:
-    template <class T>
-    const T* At(size_t offset) const {
-        if (offset > bytes_.size() || bytes_.size() - offset < sizeof(T)) return nullptr;
-        return reinterpret_cast<const T*>(bytes_.data() + offset);
-    }
-
-    // The file offset of a relative virtual address; none for 0 or when no section holds it.
-    std::optional<size_t> Offset(DWORD rva) const {
-        if (rva == 0) return std::nullopt;
-        for (const IMAGE_SECTION_HEADER& s : sections_) {
-            const DWORD size = std::max(s.Misc.VirtualSize, s.SizeOfRawData);
-            if (rva >= s.VirtualAddress && rva - s.VirtualAddress < size) {
-                return size_t{rva - s.VirtualAddress} + s.PointerToRawData;
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::string Text(DWORD rva) const {
-        std::string text;
-        if (auto at = Offset(rva)) {
-            for (size_t i = *at; i < bytes_.size() && bytes_[i]; ++i) text += bytes_[i];
-        }
-        return text;
-    }
-
-    std::vector<char> bytes_;
-    const IMAGE_DATA_DIRECTORY* directories_ = nullptr;
-    std::vector<IMAGE_SECTION_HEADER> sections_;
-    bool valid_ = false;
-    bool is64_ = false;
-};
-
 // ---- the fixture: the module loaded as COM loads an in-process server ----------------------
 
 class Module : public ComTest {
@@ -284,6 +186,7 @@ TEST_F(Module, ImportsSystemLibrariesOnly) {
         EXPECT_EQ(dll.find("libstdc++"), std::string::npos);
         EXPECT_EQ(dll.find("libgcc"), std::string::npos);
         EXPECT_EQ(dll.find("libwinpthread"), std::string::npos);
+        EXPECT_EQ(dll.find("libssp"), std::string::npos);
     }
 }
 

@@ -56,18 +56,7 @@ VARIANT Text(const std::wstring& text) {
 // A late-bound call with its arguments in declared order (a put's value named); the arguments are
 // cleared afterwards.
 HRESULT Call(IUnknown* object, DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result = nullptr) {
-    ComPtr<IDispatch> dispatch;
-    object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.Put()));
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    const bool named = flags == DISPATCH_PROPERTYPUT;
-    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), named ? &put : nullptr,
-                         static_cast<UINT>(reversed.size()), named ? 1u : 0u};
-    EXCEPINFO exception{};
-    const HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception, nullptr);
-    ::SysFreeString(exception.bstrSource);
-    ::SysFreeString(exception.bstrDescription);
-    ::SysFreeString(exception.bstrHelpFile);
+    const HRESULT hr = LateBound(object, id, flags, args, result);
     for (auto& v : args) ::VariantClear(&v);
     return hr;
 }

@@ -6,7 +6,6 @@
 #include <oleauto.h>
 #include <olectl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -55,16 +54,10 @@ void OnThread(DWORD apartment, const std::function<void()>& work) {
     EXPECT_EQ(code, 0u) << "the thread's apartment";
 }
 
-// A late-bound call by name; the result in `result` when given.
-HRESULT ByName(IDispatch* target, const wchar_t* name, WORD flags, std::vector<VARIANT> args = {},
+// A late-bound call by name, as a script makes it; the arguments are cleared afterwards.
+HRESULT ByName(IUnknown* target, const wchar_t* name, WORD flags, std::vector<VARIANT> args = {},
                VARIANT* result = nullptr) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = target->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return hr;
-    std::reverse(args.begin(), args.end());  // rgvarg holds the last argument first
-    DISPPARAMS params = {args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-    hr = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+    const HRESULT hr = LateBound(target, IdOfName(target, name), flags, args, result);
     for (VARIANT& arg : args) ::VariantClear(&arg);
     return hr;
 }

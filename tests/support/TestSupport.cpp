@@ -119,6 +119,26 @@ VARIANT I4(long value) {
     return v;
 }
 
+HRESULT LateBound(IUnknown* object, DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
+    ComPtr<IDispatch> dispatch;
+    if (FAILED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.Put())))) return E_NOINTERFACE;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID put = DISPID_PROPERTYPUT;
+    const bool named = flags == DISPATCH_PROPERTYPUT;
+    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), named ? &put : nullptr,
+                         static_cast<UINT>(reversed.size()), named ? 1u : 0u};
+    return dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+}
+
+DISPID IdOfName(IUnknown* object, const wchar_t* name) {
+    ComPtr<IDispatch> dispatch;
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    if (SUCCEEDED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.Put()))))
+        dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
+}
+
 std::wstring OcxPath() {
     wchar_t self[MAX_PATH] = {};
     DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);

@@ -87,6 +87,12 @@ COLORREF Rgb(OLE_COLOR color);
 VARIANT I2(short value);
 VARIANT I4(long value);
 
+// A late-bound call as a client makes it: the arguments in their declared order, a put's value as
+// the named DISPID_PROPERTYPUT argument. The arguments stay the caller's.
+HRESULT LateBound(IUnknown* object, DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result = nullptr);
+// The identifier that GetIDsOfNames gives for a member's name; DISPID_UNKNOWN when there is none.
+DISPID IdOfName(IUnknown* object, const wchar_t* name);
+
 // The built module beside this test program, as the tests that load it by path find it.
 std::wstring OcxPath();
 std::wstring GuidText(REFGUID guid);
