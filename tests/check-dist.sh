@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # check-dist.sh TOP BUILD_DIR FOLDER: unpacks the package that make dist wrote and checks that it holds
-# exactly the two modules with their manifests, the README with its picture and the examples; that the
-# module and manifest in FOLDER (x86 or x64) are byte for byte the ones of BUILD_DIR, which the tests
-# ran; that each folder's module is built for its processor; and that the symbols package holds the
-# debugging symbols of exactly those modules.
+# exactly the two modules with their manifests, the README with its picture, the examples and include/
+# (the header and identifiers, which must be this build's, with no path of the build machine, and the
+# interface description); that each folder's module is built for its processor; and that the symbols
+# package holds exactly the two PDB files. When BUILD_DIR is the build that FOLDER (x86 or x64) is
+# packed from, its module, manifest and PDB in the packages must be byte for byte those that the tests
+# ran; the other builds are tested but not shipped.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -11,9 +13,12 @@ zip=$top/$("$top/tools/make-dist.sh" --zip)
 out=$build/dist-unpacked
 rm -rf "$out" && mkdir -p "$out"
 unzip -q "$zip" -d "$out" || { echo "FAIL: the package does not unpack"; exit 1; }
+shipped=no
+[ "$(basename "$build")" = "$("$top/tools/make-dist.sh" --preset "$folder")" ] && shipped=yes
 
 expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md \
-                            docs/scene.png;
+                            docs/scene.png include/kiv.h include/kiv_i.c include/kiv.idl include/stdole_min.idl \
+                            include/stdole_min.h;
              cd "$top" && find examples -type f) | sort)
 found=$(cd "$out" && find . -type f | sed 's|^\./||' | sort)
 status=0
@@ -22,12 +27,23 @@ if [ "$found" != "$expected" ]; then
     diff <(printf '%s\n' "$expected") <(printf '%s\n' "$found")
     status=1
 fi
-for file in KIVDRAW.OCX KIVDRAW.manifest; do
-    cmp -s "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
-done
+if [ $shipped = yes ]; then
+    for file in KIVDRAW.OCX KIVDRAW.manifest; do
+        cmp -s "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
+    done
+fi
 cmp -s "$out/README.md" "$top/README.md" || { echo "FAIL: README.md differs"; status=1; }
 cmp -s "$out/docs/scene.png" "$top/docs/scene.png" || { echo "FAIL: docs/scene.png differs"; status=1; }
 diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
+for file in kiv.idl stdole_min.idl stdole_min.h; do
+    cmp -s "$out/include/$file" "$top/src/component/$file" || { echo "FAIL: include/$file differs"; status=1; }
+done
+# The generated files below their first line, which names the interface description.
+for file in kiv.h kiv_i.c; do
+    cmp -s <(tail -n +2 "$out/include/$file") <(tail -n +2 "$build/src/generated/$file") ||
+        { echo "FAIL: include/$file is not this build's"; status=1; }
+done
+if grep -rlF "$top" "$out/include"; then echo "FAIL: include/ names a path of the build machine"; status=1; fi
 
 # The PE header's machine field: 0x014C for x86, 0x8664 for x64.
 machine() {
@@ -39,20 +55,28 @@ machine() {
 [ "$(machine "$out/x64/KIVDRAW.OCX")" = 8664 ] || { echo "FAIL: x64/KIVDRAW.OCX is not an x64 module"; status=1; }
 grep -q 'processorArchitecture="x86"' "$out/x86/KIVDRAW.manifest" || { echo "FAIL: x86/KIVDRAW.manifest"; status=1; }
 grep -q 'processorArchitecture="amd64"' "$out/x64/KIVDRAW.manifest" || { echo "FAIL: x64/KIVDRAW.manifest"; status=1; }
-# The symbols: the two files, this folder's byte for byte the one that the build wrote with the
+# The symbols: the two PDB files, this folder's byte for byte the one that the build wrote with the
 # tested module.
 symbols_zip=$top/$("$top/tools/make-dist.sh" --symbols-zip)
 symbols=$build/dist-symbols-unpacked
 rm -rf "$symbols" && mkdir -p "$symbols"
 if unzip -q "$symbols_zip" -d "$symbols"; then
     found=$(cd "$symbols" && find . -type f | sed 's|^\./||' | sort)
-    [ "$found" = "$(printf '%s\n' x64/KIVDRAW.OCX.debug x86/KIVDRAW.OCX.debug)" ] ||
+    [ "$found" = "$(printf '%s\n' x64/KIVDRAW.pdb x86/KIVDRAW.pdb)" ] ||
         { echo "FAIL: the symbols package holds other files than expected:"; echo "$found"; status=1; }
-    cmp -s "$symbols/$folder/KIVDRAW.OCX.debug" "$build/bin/KIVDRAW.OCX.debug" ||
-        { echo "FAIL: $folder/KIVDRAW.OCX.debug is not the tested module's"; status=1; }
+    if [ $shipped = yes ]; then
+        cmp -s "$symbols/$folder/KIVDRAW.pdb" "$build/bin/KIVDRAW.pdb" ||
+            { echo "FAIL: $folder/KIVDRAW.pdb is not the tested module's"; status=1; }
+    fi
 else
     echo "FAIL: no symbols package $symbols_zip"
     status=1
 fi
-[ $status -eq 0 ] && echo "the package holds the tested $folder module, the symbols package its symbols"
+if [ $status -eq 0 ]; then
+    if [ $shipped = yes ]; then
+        echo "the package holds the tested $folder module, the symbols package its symbols"
+    else
+        echo "the package is complete; this build is tested but not shipped, so its module is not compared"
+    fi
+fi
 exit $status
