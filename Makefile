@@ -1,44 +1,57 @@
-# make        builds both architectures
-# make test   builds both architectures and runs every test under Wine
-# make demo   builds and runs the demo, writing demo/out/
-# make bench  builds and runs the benchmarks
-# make dist   builds both architectures and packs dist/kivdraw-<version>.zip, what a user downloads,
-#             and dist/kivdraw-<version>-symbols.zip, the modules' debugging symbols
-ARCHS := i686 x86_64
-BUILD := build
-JOBS  ?= 2
+# make        builds every configuration of CMakePresets.json
+# make test   builds them, packs the release, and runs the whole suite in each, under Wine
+# make demo   builds and runs the demo with the 32-bit release module, writing demo/out/
+# make bench  builds the release modules and runs the benchmark on both architectures
+# make dist   packs dist/kivdraw-<version>.zip, what a user downloads, and
+#             dist/kivdraw-<version>-symbols.zip, the release modules' PDB files
+#
+# Each configuration is a preset: both compilers on both architectures, and a checked one. The release
+# modules are the clang builds', the ones with PDB symbols.
+PRESETS := i686-gcc x86_64-gcc i686-clang x86_64-clang i686-checked
+RELEASE := i686-clang x86_64-clang
+BUILD   := build
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build dist test demo bench clean $(addprefix build-,$(ARCHS))
+.PHONY: all deps build dist test demo bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
 deps:
 	@tools/install-deps.sh
 
-build: deps $(addprefix build-,$(ARCHS))
+build: $(addprefix build-,$(PRESETS))
 
-# tools/build.sh configures each folder with Ninja and prints one line per step.
-$(addprefix build-,$(ARCHS)): build-%: deps
-	@tools/build.sh $(BUILD)/$* $* $(JOBS)
+# A folder is configured once; after that Ninja runs CMake again by itself when a CMake file changes.
+$(BUILD)/%/CMakeCache.txt: | deps
+	@cmake --preset $* --log-level=WARNING >/dev/null
 
-dist: build
+# The build runs Windows programs (the type library's rewrite), so it runs in the folder's Wine prefix.
+$(addprefix build-,$(PRESETS)): build-%: $(BUILD)/%/CMakeCache.txt
+	@echo "-- build $*"
+	@tools/with-wine.sh $(BUILD)/$* cmake --build --preset $*
+
+dist: $(addprefix build-,$(RELEASE))
 	@tools/make-dist.sh $(BUILD)
 
-# The tests check the package too: it is packed before either architecture's tests run.
-test: dist
-	@status=0; for a in $(ARCHS); do tools/run-tests.sh $(BUILD)/$$a $(JOBS) || status=1; done; exit $$status
+# The tests check the package too: it is packed before any configuration's tests run.
+test: build dist
+	@status=0; for p in $(PRESETS); do $(MAKE) test-$$p || status=1; done; exit $$status
+
+$(addprefix test-,$(PRESETS)): test-%:
+	@echo "== tests, $*"
+	@tools/with-wine.sh $(BUILD)/$* ctest --preset $*
 
 # The demo needs only the 32-bit module and the demo program; run-demo.sh registers the module in
 # the build folder's own Wine prefix and leaves the pictures in demo/out/.
-demo: deps
-	@tools/build.sh $(BUILD)/i686 i686 $(JOBS) kivdraw kiv_demo
-	@tools/with-wine.sh $(BUILD)/i686 demo/run-demo.sh $(BUILD)/i686
+demo: $(BUILD)/i686-clang/CMakeCache.txt
+	@echo "-- build i686-clang: the module and the demo"
+	@tools/with-wine.sh $(BUILD)/i686-clang cmake --build --preset i686-clang --target kivdraw kiv_demo
+	@tools/with-wine.sh $(BUILD)/i686-clang demo/run-demo.sh $(BUILD)/i686-clang
 
-bench: build
-	@for a in $(ARCHS); do \
-	    echo "== benchmark, $$a"; \
-	    tools/with-wine.sh $(BUILD)/$$a $(BUILD)/$$a/wine-run $(BUILD)/$$a/bin/kiv_bench.exe || exit 1; \
+bench: $(addprefix build-,$(RELEASE))
+	@for p in $(RELEASE); do \
+	    echo "== benchmark, $$p"; \
+	    tools/with-wine.sh $(BUILD)/$$p $(BUILD)/$$p/wine-run $(BUILD)/$$p/bin/kiv_bench.exe || exit 1; \
 	done
 
 clean:

@@ -1,4 +1,5 @@
-/* The module's stand-in for the C++ runtime's demangler (linked with --wrap=__cxa_demangle).
+/* A stand-in for the C++ runtime's demangler, linked with --wrap=__cxa_demangle into the module and
+ * into every program that links the library's objects, so that the tests link as the module does.
  *
  * With the GNU toolchain, std::terminate's default handler prints the type of an uncaught exception
  * through __cxa_demangle, and the demangler with the formatting it needs is some 60 KB of code. No

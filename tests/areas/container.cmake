@@ -7,7 +7,7 @@ kiv_test(test_control_ole control_ole_test.cpp error_modes_test.cpp)
 
 # A program that carries the library's code like kiv_test's, registered as tests below by hand.
 function(kiv_container_program name)
-    add_executable(${name} ${ARGN} $<TARGET_OBJECTS:kivcore> $<TARGET_OBJECTS:kivres>)
+    add_executable(${name} ${ARGN} ${KIV_OBJECTS} $<TARGET_OBJECTS:kivres>)
     target_link_libraries(${name} PRIVATE kivtestsupport GTest::gtest_main)
     add_dependencies(${name} kivdraw)
 endfunction()

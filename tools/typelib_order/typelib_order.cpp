@@ -1,16 +1,14 @@
 // typelib_order: rewrites a type library so that its type descriptions come in a chosen order,
-// chosen types carry TYPEFLAG_FNONEXTENSIBLE and chosen parameters a default value.
+// and chosen types carry TYPEFLAG_FNONEXTENSIBLE.
 //
-// widl writes the descriptions in the order in which it meets them (referenced interfaces first),
-// refuses `nonextensible` on a dispinterface and warns about the default value of a parameter passed
-// by reference. ICreateTypeLib2 has none of these limits, so the build runs widl first and this
-// program afterwards, under Wine.
+// widl writes the descriptions in the order in which it meets them (referenced interfaces first) and
+// refuses `nonextensible` on a dispinterface. ICreateTypeLib2 has neither limit, so the build runs
+// widl first and this program afterwards, under Wine.
 //
 // Usage: typelib_order.exe IN.tlb OUT.tlb NAME1 NAME2 ... [--nonextensible NAME]...
-//                          [--default TYPE.MEMBER.PARAMETER VALUE]...
 //
-// Every type of IN must be named exactly once. A default VALUE is a 32-bit integer (VT_I4); the
-// parameter keeps its other flags and gets PARAMFLAG_FHASDEFAULT. Names and doc strings are copied
+// Every type of IN must be named exactly once. Parameters keep their flags and default values, as
+// widl wrote them. Names and doc strings are copied
 // as the loader answers them, by member id. OUT gets the syskind of this program's own build
 // (SYS_WIN32 or SYS_WIN64), so the 32-bit build rewrites the 32-bit library and the 64-bit build
 // the 64-bit one. Exit code 0 on success; otherwise a message on stderr and a non-zero code.
@@ -186,13 +184,6 @@ std::vector<MEMBERID> base_memids(ITypeInfo* ti)
     return ids;
 }
 
-// A default value for one parameter, given on the command line.
-struct Default {
-    std::wstring type, member, parameter;
-    LONG value = 0;
-    bool used = false;
-};
-
 struct NewType {
     std::wstring name;
     Ptr<ITypeInfo> src;           // the view copied: for a dual interface its vtable view
@@ -213,7 +204,7 @@ public:
     }
 
     void run(const wchar_t* out_path, const std::vector<std::wstring>& order,
-             const std::vector<std::wstring>& nonextensible, std::vector<Default> defaults);
+             const std::vector<std::wstring>& nonextensible);
 
 private:
     void create_library(const wchar_t* out_path);
@@ -228,11 +219,8 @@ private:
                            std::deque<TYPEDESC>& store);
     ELEMDESC copy_elemdesc(const ELEMDESC& ed, ITypeInfo* owner, ICreateTypeInfo2* dst,
                            std::deque<TYPEDESC>& store);
-    void apply_defaults(const NewType& t, const FUNCDESC& fd, std::vector<ELEMDESC>& params,
-                        std::deque<PARAMDESCEX>& store);
 
     ITypeLib* in_;
-    std::vector<Default> defaults_;
     GUID in_guid_ = {};
     Ptr<ICreateTypeLib2> lib_;
     std::vector<NewType> types_;          // in the wanted order
@@ -240,9 +228,8 @@ private:
 };
 
 void Rewriter::run(const wchar_t* out_path, const std::vector<std::wstring>& order,
-                   const std::vector<std::wstring>& nonextensible, std::vector<Default> defaults)
+                   const std::vector<std::wstring>& nonextensible)
 {
-    defaults_ = std::move(defaults);
     // Check the list of names against IN before anything is written.
     const UINT count = in_->GetTypeInfoCount();
     std::vector<std::wstring> in_names(count);
@@ -279,10 +266,6 @@ void Rewriter::run(const wchar_t* out_path, const std::vector<std::wstring>& ord
     for (NewType& t : types_) create_type(t);
     for (NewType& t : types_) fill_type(t);
     for (NewType& t : types_) check(t.out->LayOut(), "LayOut " + utf8(t.name.c_str()));
-    for (const Default& d : defaults_)
-        if (!d.used)
-            throw Failure{"--default " + utf8((d.type + L"." + d.member + L"." + d.parameter).c_str()) +
-                          ": no such parameter"};
     check(lib_->SaveAllChanges(), "SaveAllChanges");
 }
 
@@ -428,8 +411,6 @@ void Rewriter::copy_functions(NewType& t, const TYPEATTR& a)
         std::vector<ELEMDESC> params(static_cast<size_t>(fd->cParams));
         for (SHORT p = 0; p < fd->cParams; ++p)
             params[static_cast<size_t>(p)] = copy_elemdesc(fd->lprgelemdescParam[p], t.src.get(), t.out.get(), store);
-        std::deque<PARAMDESCEX> values;
-        apply_defaults(t, *fd, params, values);
         FUNCDESC copy = *fd;
         copy.lprgelemdescParam = params.empty() ? nullptr : params.data();
         copy.elemdescFunc = copy_elemdesc(fd->elemdescFunc, t.src.get(), t.out.get(), store);
@@ -551,38 +532,9 @@ ELEMDESC Rewriter::copy_elemdesc(const ELEMDESC& ed, ITypeInfo* owner, ICreateTy
     return out;
 }
 
-// Gives the parameters named in --default their value; `store` holds the values until the function
-// has been added.
-void Rewriter::apply_defaults(const NewType& t, const FUNCDESC& fd, std::vector<ELEMDESC>& params,
-                              std::deque<PARAMDESCEX>& store)
-{
-    std::vector<BSTR> names(params.size() + 1, nullptr);
-    UINT got = 0;
-    check(t.src->GetNames(fd.memid, names.data(), static_cast<UINT>(names.size()), &got),
-          "GetNames of " + utf8(t.name.c_str()));
-    for (Default& d : defaults_) {
-        if (d.type != t.name || got == 0 || d.member != names[0]) continue;
-        for (UINT p = 1; p < got; ++p) {
-            if (d.parameter != names[p]) continue;
-            PARAMDESCEX value = {};
-            value.cBytes = sizeof value;
-            VariantInit(&value.varDefaultValue);
-            V_VT(&value.varDefaultValue) = VT_I4;
-            V_I4(&value.varDefaultValue) = d.value;
-            store.push_back(value);
-            PARAMDESC& desc = params[p - 1].paramdesc;
-            desc.pparamdescex = &store.back();
-            desc.wParamFlags |= PARAMFLAG_FHASDEFAULT;
-            d.used = true;
-        }
-    }
-    for (BSTR s : names) SysFreeString(s);
-}
-
 int usage()
 {
-    std::fputs("usage: typelib_order IN.tlb OUT.tlb NAME1 NAME2 ... [--nonextensible NAME]...\n"
-               "                     [--default TYPE.MEMBER.PARAMETER VALUE]...\n", stderr);
+    std::fputs("usage: typelib_order IN.tlb OUT.tlb NAME1 NAME2 ... [--nonextensible NAME]...\n", stderr);
     return 2;
 }
 
@@ -596,22 +548,11 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     std::vector<std::wstring> order, nonextensible;
-    std::vector<Default> defaults;
     for (int i = 3; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--nonextensible") {
             if (++i >= argc) return usage();
             nonextensible.push_back(argv[i]);
-        } else if (arg == L"--default") {
-            if (i + 2 >= argc) return usage();
-            const std::wstring where = argv[++i];
-            const size_t dot1 = where.find(L'.'), dot2 = where.find(L'.', dot1 + 1);
-            if (dot1 == std::wstring::npos || dot2 == std::wstring::npos) return usage();
-            wchar_t* end = nullptr;
-            const long value = std::wcstol(argv[++i], &end, 0);
-            if (!*argv[i] || *end) return usage();
-            defaults.push_back({where.substr(0, dot1), where.substr(dot1 + 1, dot2 - dot1 - 1),
-                                where.substr(dot2 + 1), static_cast<LONG>(value)});
         } else {
             order.push_back(arg);
         }
@@ -620,7 +561,7 @@ int wmain(int argc, wchar_t** argv)
     try {
         Ptr<ITypeLib> in;
         check(LoadTypeLibEx(argv[1], REGKIND_NONE, in.put()), "LoadTypeLibEx " + utf8(argv[1]));
-        Rewriter(in.get()).run(argv[2], order, nonextensible, std::move(defaults));
+        Rewriter(in.get()).run(argv[2], order, nonextensible);
     } catch (const Failure& f) {
         std::fprintf(stderr, "typelib_order: %s\n", f.message.c_str());
         DeleteFileW(argv[2]);   // no stale or half-written library for the build to pick up

@@ -1,0 +1,23 @@
+# LLVM's compiler and linker for the mingw-w64 targets, with the installed mingw-w64 headers and C
+# runtime and GCC's C++ library (the posix-thread build, as with the GNU compilers). lld writes the
+# modules' PDB files, which Windows debuggers read.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER_TARGET ${KIV_TRIPLET})
+set(CMAKE_CXX_COMPILER_TARGET ${KIV_TRIPLET})
+set(CMAKE_RC_COMPILER ${KIV_TRIPLET}-windres)
+set(KIV_WIDL ${KIV_TRIPLET}-widl)
+set(KIV_OBJCOPY llvm-objcopy)
+# clang does not find GCC's C++ library in the folder of the posix-thread build by itself, nor the
+# thread library that GCC's runtime needs, which that build's own driver adds.
+set(KIV_GCC_LIBDIR /usr/lib/gcc/${KIV_TRIPLET}/12-posix)
+set(CMAKE_CXX_FLAGS_INIT "-isystem ${KIV_GCC_LIBDIR}/include/c++ -isystem ${KIV_GCC_LIBDIR}/include/c++/${KIV_TRIPLET}")
+foreach(kind EXE SHARED MODULE)
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${KIV_GCC_LIBDIR} -lpthread")
+endforeach()
+set(CMAKE_FIND_ROOT_PATH /usr/${KIV_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
