@@ -5,6 +5,7 @@
 #include "../platform/Gdi.h"
 #include "../platform/ScreenMetrics.h"
 #include "../registry/KivFactory.h"
+#include "Appearance.h"
 
 namespace kiv {
 namespace {
@@ -18,7 +19,10 @@ KivCtl::RegistryMaker& KivCtl::MakeRegistry() noexcept {
     return maker;
 }
 
-KivCtl::KivCtl() : dc_(std::make_shared<ControlDC>()), events_(this, DIID___KivCtl) {}
+KivCtl::KivCtl()
+    : host_(static_cast<_KivCtl*>(this), *this,
+            {CLSID_KivCtl, DIID___KivCtl, kMiscStatus, VIEWSTATUS_OPAQUE /* the picture covers every pixel */,
+             L"KivCtl"}) {}
 
 KivCtl::~KivCtl() = default;
 
@@ -41,7 +45,8 @@ HRESULT KivCtl::Initialize() noexcept {
         ownerReferences_ = 1;
     });
     Attempt([&] {
-        Own<KivFactory>(registry_.Get()).SetReferenceDC(platform::HandleToI4(dc_->Get()), dc_);
+        const std::shared_ptr<host::ControlDC>& dc = host_.DeviceContext();
+        Own<KivFactory>(registry_.Get()).SetReferenceDC(platform::HandleToI4(dc->Get()), dc);
     });
     return S_OK;
 }
@@ -49,15 +54,9 @@ HRESULT KivCtl::Initialize() noexcept {
 void KivCtl::Resize() noexcept {
     Boundary(this, ErrorMode::Continue, [&] {
         const TwipsPerPixel twips = ScreenTwipsPerPixel();
-        widthTwips_ = static_cast<float>(kWidthPixels) * twips.x;
-        heightTwips_ = static_cast<float>(kHeightPixels) * twips.y;
+        host_.SetWidth(static_cast<float>(kWidthPixels) * twips.x);
+        host_.SetHeight(static_cast<float>(kHeightPixels) * twips.y);
     });
-}
-
-void KivCtl::HostSetsExtent(float widthTwips, float heightTwips) noexcept {
-    widthTwips_ = widthTwips;
-    heightTwips_ = heightTwips;
-    Resize();
 }
 
 void KivCtl::Terminate() noexcept {
@@ -75,18 +74,10 @@ void KivCtl::Terminate() noexcept {
 
 STDMETHODIMP KivCtl::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
-    // The interfaces that the listed ones extend, each reached through one of them.
-    IUnknown* found = nullptr;
-    if (iid == IID_IPersist) found = static_cast<IPersistStreamInit*>(this);
-    else if (iid == IID_IViewObject) found = static_cast<IViewObject2*>(this);
-    else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject)
-        found = static_cast<IOleInPlaceObjectWindowless*>(this);
-    else if (iid == IID_IProvideClassInfo) found = static_cast<IProvideClassInfo2*>(this);
-    else return KivCtlBase::QueryInterface(iid, out);
-    *out = found;
-    AddRef();
-    return S_OK;
+    return host_.Find(iid, out) ? S_OK : KivCtlBase::QueryInterface(iid, out);
 }
+
+void KivCtl::Paint(HDC dc, const RECT& bounds) noexcept { appearance::Paint(dc, bounds); }
 
 void KivCtl::OnReleased(ULONG left) noexcept {
     if (!terminated_ && ownerReferences_ > 0 && left == ownerReferences_) Terminate();

@@ -1,23 +1,25 @@
 // The control's own child window, for containers that activate it in place with a window: it sits
-// on the container's window at the control's fixed size, shows the appearance picture while the
-// container is in design mode and is hidden while the host program runs. It takes no input: the
-// mouse goes through it to the container beneath.
+// on the container's window at the control's size and shows the control's appearance while the
+// control is visible (a control invisible at run time has it hidden while the host program runs).
+// It takes no input: the mouse goes through it to the container beneath.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
 
-namespace kiv {
+namespace kiv::host {
+
+class ControlNotifications;
 
 class ControlWindowClass;
 
 class ControlWindow {
 public:
     ControlWindow() noexcept = default;
-    // A child of `parent` at `position` (in the parent's client coordinates); empty when the
-    // window cannot be made.
-    ControlWindow(HWND parent, const RECT& position, bool visible) noexcept;
+    // A child of `parent` at `position` (in the parent's client coordinates) that `control` paints;
+    // empty when the window cannot be made.
+    ControlWindow(HWND parent, const RECT& position, bool visible, ControlNotifications& control) noexcept;
     ControlWindow(ControlWindow&& other) noexcept;
     ControlWindow& operator=(ControlWindow&& other) noexcept;
     ~ControlWindow();
@@ -38,4 +40,4 @@ private:
     HWND window_ = nullptr;
 };
 
-}  // namespace kiv
+}  // namespace kiv::host

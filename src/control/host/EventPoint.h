@@ -3,14 +3,14 @@
 // event interface has no members: the point only keeps the sinks that containers connect.
 #pragma once
 
-#include "../component/ComPtr.h"
+#include "../../component/ComPtr.h"
 
 #include <ocidl.h>
 
 #include <utility>
 #include <vector>
 
-namespace kiv {
+namespace kiv::host {
 
 class EventPoint final : public IConnectionPoint {
 public:
@@ -38,4 +38,4 @@ private:
     DWORD nextCookie_ = 1;
 };
 
-}  // namespace kiv
+}  // namespace kiv::host

@@ -3,9 +3,9 @@
 // surfaces. It needs no window and no display, and lives as long as anything that refers to it.
 #pragma once
 
-#include "../platform/Handles.h"
+#include "../../platform/Handles.h"
 
-namespace kiv {
+namespace kiv::host {
 
 class ControlDC {
 public:
@@ -22,4 +22,4 @@ private:
     HGDIOBJ previous_ = nullptr;
 };
 
-}  // namespace kiv
+}  // namespace kiv::host

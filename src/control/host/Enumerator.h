@@ -1,8 +1,8 @@
-// A COM enumerator over a snapshot of items (connection points, connections): each item handed out
-// carries its own reference, and the enumerator keeps one on every item while it lives.
+// A COM enumerator over a snapshot of items (connection points, connections, formats): each item
+// handed out carries its own reference, and the enumerator keeps one on every item while it lives.
 #pragma once
 
-#include "../component/Module.h"
+#include "../../component/Module.h"
 
 #include <ocidl.h>
 
@@ -10,16 +10,19 @@
 #include <utility>
 #include <vector>
 
-namespace kiv {
+namespace kiv::host {
 
-namespace detail {
+namespace items {
 
 inline void Hold(IUnknown* item) noexcept { if (item) item->AddRef(); }
 inline void Drop(IUnknown* item) noexcept { if (item) item->Release(); }
 inline void Hold(const CONNECTDATA& item) noexcept { Hold(item.pUnk); }
 inline void Drop(const CONNECTDATA& item) noexcept { Drop(item.pUnk); }
+// Formats hold nothing: the framework offers none for a target device.
+inline void Hold(const FORMATETC&) noexcept {}
+inline void Drop(const FORMATETC&) noexcept {}
 
-}  // namespace detail
+}  // namespace items
 
 template <class IEnum, class Item>
 class Enumerator final : public IEnum {
@@ -56,7 +59,7 @@ public:
         ULONG given = 0;
         while (given < count && position_ < items_.size()) {
             out[given] = items_[position_++];
-            detail::Hold(out[given]);
+            items::Hold(out[given]);
             ++given;
         }
         if (fetched) *fetched = given;
@@ -75,11 +78,11 @@ public:
 
 private:
     Enumerator(std::vector<Item> items, size_t position) : items_(std::move(items)), position_(position) {
-        for (const Item& item : items_) detail::Hold(item);
+        for (const Item& item : items_) items::Hold(item);
         module::ObjectCreated();
     }
     ~Enumerator() {
-        for (const Item& item : items_) detail::Drop(item);
+        for (const Item& item : items_) items::Drop(item);
         module::ObjectDestroyed();
     }
 
@@ -88,4 +91,4 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
-}  // namespace kiv
+}  // namespace kiv::host

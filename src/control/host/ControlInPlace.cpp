@@ -2,23 +2,19 @@
 // deactivation. A container that can host windowless objects draws the control through its view;
 // any other gets a child window of the control's own on the window it gives, which is the one that
 // GetWindow answers. The control takes no input either way.
-#include "KivCtl.h"
+#include "Control.h"
 
-#include "../component/Boundary.h"
-#include "../platform/ScreenMetrics.h"
+#include "../../component/Boundary.h"
+#include "../../platform/ScreenMetrics.h"
 
-#include <cmath>
+namespace kiv::host {
 
-namespace kiv {
-
-RECT KivCtl::OwnPosition(const RECT& asked) const noexcept {
-    const TwipsPerPixel twips = ScreenTwipsPerPixel();
-    const LONG width = std::lround(widthTwips_ / twips.x);
-    const LONG height = std::lround(heightTwips_ / twips.y);
-    return {asked.left, asked.top, asked.left + width, asked.top + height};
+RECT Control::OwnPosition(const RECT& asked) const noexcept {
+    const SIZE own = ExtentPixels();
+    return {asked.left, asked.top, asked.left + own.cx, asked.top + own.cy};
 }
 
-void KivCtl::Place(const RECT& asked) noexcept {
+void Control::Place(const RECT& asked) noexcept {
     position_ = OwnPosition(asked);
     const LONG width = asked.right - asked.left;
     const LONG height = asked.bottom - asked.top;
@@ -26,7 +22,7 @@ void KivCtl::Place(const RECT& asked) noexcept {
         window_.Move(position_);
         return;
     }
-    // Another size is an extent change: the resize handler puts the control back to its own size.
+    // Another size is an extent change, and the control's resize notification decides what it keeps.
     const TwipsPerPixel twips = ScreenTwipsPerPixel();
     HostSetsExtent(static_cast<float>(width) * twips.x, static_cast<float>(height) * twips.y);
     position_ = OwnPosition(asked);
@@ -44,7 +40,7 @@ void KivCtl::Place(const RECT& asked) noexcept {
     telling_ = false;
 }
 
-HRESULT KivCtl::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept {
+HRESULT Control::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept {
     if (inPlaceSite_) {  // already in place: only the position may be new, and the window shows again
         if (position) Place(*position);
         ShowForMode();
@@ -86,7 +82,7 @@ HRESULT KivCtl::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept
     // is then in place without one, and only its view can show it.
     HWND parent = nullptr;
     if (FAILED(inPlace->GetWindow(&parent)) || !parent) return S_OK;
-    window_ = ControlWindow(parent, position_, !UserMode());
+    window_ = ControlWindow(parent, position_, Visible(), control_);
     if (window_) {
         if (known) window_.ClipTo(clip);
         return S_OK;
@@ -97,21 +93,21 @@ HRESULT KivCtl::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept
     return E_FAIL;
 }
 
-void KivCtl::ShowForMode() noexcept {
-    if (window_) window_.Show(!UserMode());
+void Control::ShowForMode() noexcept {
+    if (window_) window_.Show(Visible());
 }
 
-STDMETHODIMP KivCtl::GetWindow(HWND* window) {
+STDMETHODIMP Control::GetWindow(HWND* window) {
     if (!window) return E_POINTER;
     *window = window_.Get();
     return window_ ? S_OK : E_FAIL;  // windowless, or not in place
 }
 
-STDMETHODIMP KivCtl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP Control::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 
-STDMETHODIMP KivCtl::InPlaceDeactivate() {
+STDMETHODIMP Control::InPlaceDeactivate() {
     if (!inPlaceSite_) return S_OK;
-    detail::CallReference<KivCtl> hold(this);
+    detail::CallReference<IUnknown> hold(outer_);
     ComPtr<IOleInPlaceSite> site = std::move(inPlaceSite_);
     window_.Reset();
     windowless_ = false;
@@ -119,29 +115,29 @@ STDMETHODIMP KivCtl::InPlaceDeactivate() {
     return S_OK;
 }
 
-STDMETHODIMP KivCtl::UIDeactivate() { return S_OK; }  // never UI-active
+STDMETHODIMP Control::UIDeactivate() { return S_OK; }  // never UI-active
 
-STDMETHODIMP KivCtl::SetObjectRects(LPCRECT position, LPCRECT clip) {
+STDMETHODIMP Control::SetObjectRects(LPCRECT position, LPCRECT clip) {
     if (!position) return E_POINTER;
-    detail::CallReference<KivCtl> hold(this);
+    detail::CallReference<IUnknown> hold(outer_);
     Place(*position);
     if (clip) window_.ClipTo(*clip);
     return S_OK;
 }
 
-STDMETHODIMP KivCtl::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
+STDMETHODIMP Control::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
 
 // Windowless, the container passes on the messages meant for the control. It handles none: the
 // container does what it would do without the control.
-STDMETHODIMP KivCtl::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) {
+STDMETHODIMP Control::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) {
     if (result) *result = 0;
     return S_FALSE;
 }
 
-STDMETHODIMP KivCtl::GetDropTarget(IDropTarget** target) {
+STDMETHODIMP Control::GetDropTarget(IDropTarget** target) {
     if (!target) return E_POINTER;
     *target = nullptr;
     return E_NOTIMPL;  // nothing can be dropped on the control
 }
 
-}  // namespace kiv
+}  // namespace kiv::host

@@ -1,11 +1,16 @@
-// The control's events and class information: one connection point for the event interface
-// __KivCtl (which has no members, so nothing is ever raised through it) and the class's type
-// information from the module's type library.
-#include "Enumerator.h"
-#include "EventPoint.h"
-#include "KivCtl.h"
+// The control's events, class information and quick activation: one connection point for the
+// class's event interface, the class's type information from the module's type library, and the
+// one call in which a form container hands over its site, ambient properties and event sink.
+#include "Control.h"
 
-namespace kiv {
+#include "../../component/Boundary.h"
+#include "../../component/Module.h"
+#include "Enumerator.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace kiv::host {
 
 // EventPoint
 
@@ -74,7 +79,7 @@ STDMETHODIMP EventPoint::EnumConnections(IEnumConnections** connections) {
 
 // IConnectionPointContainer
 
-STDMETHODIMP KivCtl::EnumConnectionPoints(IEnumConnectionPoints** points) {
+STDMETHODIMP Control::EnumConnectionPoints(IEnumConnectionPoints** points) {
     if (!points) return E_POINTER;
     *points = nullptr;
     try {
@@ -84,7 +89,7 @@ STDMETHODIMP KivCtl::EnumConnectionPoints(IEnumConnectionPoints** points) {
     }
 }
 
-STDMETHODIMP KivCtl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+STDMETHODIMP Control::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
     if (!point) return E_POINTER;
     *point = nullptr;
     if (iid != events_.Events()) return CONNECT_E_NOCONNECTION;
@@ -95,20 +100,46 @@ STDMETHODIMP KivCtl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
 
 // IProvideClassInfo2
 
-STDMETHODIMP KivCtl::GetClassInfo(ITypeInfo** info) {
+STDMETHODIMP Control::GetClassInfo(ITypeInfo** info) {
     if (!info) return E_POINTER;
     *info = nullptr;
     ITypeLib* library = module::TypeLibrary();
     if (!library) return TYPE_E_CANTLOADLIBRARY;
-    return library->GetTypeInfoOfGuid(CLSID_KivCtl, info);
+    return library->GetTypeInfoOfGuid(class_.clsid, info);
 }
 
-STDMETHODIMP KivCtl::GetGUID(DWORD kind, GUID* guid) {
+STDMETHODIMP Control::GetGUID(DWORD kind, GUID* guid) {
     if (!guid) return E_POINTER;
     *guid = GUID_NULL;
     if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
-    *guid = DIID___KivCtl;
+    *guid = class_.events;
     return S_OK;
 }
 
-}  // namespace kiv
+// IQuickActivate: what a form container would otherwise do in several calls. The control has no
+// properties to bind, so the container's property sink is not connected.
+
+STDMETHODIMP Control::QuickActivate(QACONTAINER* container, QACONTROL* control) {
+    if (!container || !control) return E_POINTER;
+    if (container->cbSize < offsetof(QACONTAINER, colorFore) || control->cbSize < sizeof(QACONTROL))
+        return E_INVALIDARG;
+    detail::CallReference<IUnknown> hold(outer_);
+    SetClientSite(container->pClientSite);
+    quickUserMode_ = (container->dwAmbientFlags & QACONTAINER_USERMODE) != 0;
+    if (container->pAdviseSink) SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
+    control->dwEventCookie = 0;
+    if (container->pUnkEventSink && !quickEvents_ &&
+        SUCCEEDED(events_.Advise(container->pUnkEventSink, &control->dwEventCookie)))
+        quickEvents_ = control->dwEventCookie;
+    control->dwMiscStatus = class_.miscStatus;
+    GetViewStatus(&control->dwViewStatus);
+    control->dwPropNotifyCookie = 0;
+    control->dwPointerActivationPolicy = 0;  // the pointer never activates a control that takes no input
+    return S_OK;
+}
+
+STDMETHODIMP Control::SetContentExtent(LPSIZEL size) { return SetExtent(DVASPECT_CONTENT, size); }
+
+STDMETHODIMP Control::GetContentExtent(LPSIZEL size) { return GetExtent(DVASPECT_CONTENT, size); }
+
+}  // namespace kiv::host

@@ -1,6 +1,6 @@
 #include "ControlDC.h"
 
-namespace kiv {
+namespace kiv::host {
 
 ControlDC::ControlDC() {
     platform::ScreenDC screen;
@@ -17,4 +17,4 @@ ControlDC::~ControlDC() {
     // then the bitmap, then the context (members go in reverse order)
 }
 
-}  // namespace kiv
+}  // namespace kiv::host

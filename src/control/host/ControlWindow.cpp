@@ -1,13 +1,13 @@
 #include "ControlWindow.h"
 
-#include "../component/Module.h"
-#include "Appearance.h"
+#include "../../component/Module.h"
+#include "Control.h"
 
 #include <memory>
 #include <type_traits>
 #include <utility>
 
-namespace kiv {
+namespace kiv::host {
 
 namespace {
 
@@ -30,16 +30,21 @@ private:
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_NCCREATE:  // the control that paints the window, for as long as the window lives
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        return ::DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT: {
-        // Only ever visible in design mode, so painting means the appearance picture.
+        // Only ever shown while the control is visible, so painting means its appearance.
         PaintScope paint(window);
         RECT client = {};
         ::GetClientRect(window, &client);
-        if (paint.Dc()) appearance::Paint(paint.Dc(), client);
+        auto* control = reinterpret_cast<ControlNotifications*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (paint.Dc() && control) control->Paint(paint.Dc(), client);
         return 0;
     }
     case WM_ERASEBKGND:
-        return 1;  // the picture covers every pixel
+        return 1;  // the appearance covers every pixel
     case WM_NCHITTEST:
         return HTTRANSPARENT;  // no mouse input of its own: the container beneath handles it
     default:
@@ -93,12 +98,12 @@ private:
     ATOM atom_ = 0;
 };
 
-ControlWindow::ControlWindow(HWND parent, const RECT& position, bool visible) noexcept
+ControlWindow::ControlWindow(HWND parent, const RECT& position, bool visible, ControlNotifications& control) noexcept
     : class_(ControlWindowClass::Acquire()) {
     if (!class_) return;
     const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (visible ? WS_VISIBLE : 0);
     window_ = ::CreateWindowExW(0, kClassName, L"", style, position.left, position.top, position.right - position.left,
-                                position.bottom - position.top, parent, nullptr, module::Handle(), nullptr);
+                                position.bottom - position.top, parent, nullptr, module::Handle(), &control);
     if (!window_) class_.reset();
 }
 
@@ -151,4 +156,4 @@ void ControlWindow::Show(bool visible) noexcept {
     if (window_) ::ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE);
 }
 
-}  // namespace kiv
+}  // namespace kiv::host

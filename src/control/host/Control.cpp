@@ -1,0 +1,259 @@
+// The framework as an OLE object and an OLE control: its container site, verbs, extent, misc status,
+// advise sinks and the control-level notifications.
+#include "Control.h"
+
+#include "../../component/Boundary.h"
+#include "../../platform/ScreenMetrics.h"
+
+#include <olectl.h>
+
+#include <cmath>
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
+namespace kiv::host {
+namespace {
+
+// 2540 HIMETRIC units and 1440 twips are one inch each.
+float HimetricToTwips(LONG himetric) noexcept { return static_cast<float>(himetric) * 1440.0f / 2540.0f; }
+
+}  // namespace
+
+Control::Control(IUnknown* outer, ControlNotifications& control, const ControlClass& description)
+    : outer_(outer),
+      control_(control),
+      class_(description),
+      dc_(std::make_shared<ControlDC>()),
+      events_(this, description.events) {}
+
+Control::~Control() = default;
+
+bool Control::Find(REFIID iid, void** out) noexcept {
+    IUnknown* found = nullptr;
+    if (iid == IID_IOleObject) found = static_cast<IOleObject*>(this);
+    else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject || iid == IID_IOleInPlaceObjectWindowless)
+        found = static_cast<IOleInPlaceObjectWindowless*>(this);
+    else if (iid == IID_IOleControl) found = static_cast<IOleControl*>(this);
+    else if (iid == IID_IViewObject || iid == IID_IViewObject2 || iid == IID_IViewObjectEx)
+        found = static_cast<IViewObjectEx*>(this);
+    else if (iid == IID_IDataObject) found = static_cast<IDataObject*>(this);
+    else if (iid == IID_IQuickActivate) found = static_cast<IQuickActivate*>(this);
+    else if (iid == IID_IPersist || iid == IID_IPersistStreamInit) found = static_cast<IPersistStreamInit*>(this);
+    else if (iid == IID_IPersistStream) found = static_cast<IPersistStream*>(this);
+    else if (iid == IID_IPersistStorage) found = static_cast<IPersistStorage*>(this);
+    else if (iid == IID_IPersistMemory) found = static_cast<IPersistMemory*>(this);
+    else if (iid == IID_IPersistPropertyBag) found = static_cast<IPersistPropertyBag*>(this);
+    else if (iid == IID_IConnectionPointContainer) found = static_cast<IConnectionPointContainer*>(this);
+    else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2) found = static_cast<IProvideClassInfo2*>(this);
+    else return false;
+    found->AddRef();
+    *out = found;
+    return true;
+}
+
+void Control::HostSetsExtent(float widthTwips, float heightTwips) noexcept {
+    widthTwips_ = widthTwips;
+    heightTwips_ = heightTwips;
+    control_.Resize();
+}
+
+SIZE Control::ExtentPixels() const noexcept {
+    const TwipsPerPixel twips = ScreenTwipsPerPixel();
+    return {std::lround(widthTwips_ / twips.x), std::lround(heightTwips_ / twips.y)};
+}
+
+SIZEL Control::ExtentHimetric() const noexcept {
+    // Pixels of the screen, then HIMETRIC (2540 to the inch) at the screen's pixels per inch.
+    const TwipsPerPixel twips = ScreenTwipsPerPixel();
+    const int dpiX = static_cast<int>(std::lround(1440.0f / twips.x));
+    const int dpiY = static_cast<int>(std::lround(1440.0f / twips.y));
+    const SIZE pixels = ExtentPixels();
+    return {::MulDiv(pixels.cx, 2540, dpiX), ::MulDiv(pixels.cy, 2540, dpiY)};
+}
+
+void Control::Restore(const SIZEL& himetric) noexcept {
+    HostSetsExtent(HimetricToTwips(himetric.cx), HimetricToTwips(himetric.cy));
+}
+
+STDMETHODIMP Control::SetClientSite(IOleClientSite* site) {
+    detail::CallReference<IUnknown> hold(outer_);
+    if (!site) InPlaceDeactivate();  // a container that leaves without deactivating first
+    clientSite_ = site;
+    return S_OK;
+}
+
+STDMETHODIMP Control::GetClientSite(IOleClientSite** site) {
+    if (!site) return E_POINTER;
+    *site = ComPtr<IOleClientSite>(clientSite_).Detach();
+    return S_OK;
+}
+
+STDMETHODIMP Control::SetHostNames(LPCOLESTR, LPCOLESTR) {
+    return S_OK;  // the control opens no frame window that could show them
+}
+
+// Closing the control is its end as the container sees it: out of in-place activity, the advise
+// sinks told, the event sink that quick activation connected let go, and the control's termination.
+STDMETHODIMP Control::Close(DWORD) {
+    detail::CallReference<IUnknown> hold(outer_);
+    InPlaceDeactivate();
+    if (oleAdvise_) oleAdvise_->SendOnClose();
+    if (const DWORD connection = std::exchange(quickEvents_, 0)) events_.Unadvise(connection);
+    control_.Terminate();
+    return S_OK;  // never dirty: nothing to save first
+}
+
+STDMETHODIMP Control::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
+
+STDMETHODIMP Control::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
+    if (!moniker) return E_POINTER;
+    *moniker = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP Control::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
+
+STDMETHODIMP Control::GetClipboardData(DWORD, IDataObject** data) {
+    if (!data) return E_POINTER;
+    *data = nullptr;
+    return E_NOTIMPL;
+}
+
+// The control's only way of being active is in place, without the focus: every verb that asks to
+// show or activate it does that, and hiding takes its window (if it has one) off the container's.
+// It has no window to open and no property pages, and no verbs of its own beyond the primary one.
+STDMETHODIMP Control::DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, HWND, LPCRECT position) {
+    detail::CallReference<IUnknown> hold(outer_);
+    IOleClientSite* site = activeSite ? activeSite : clientSite_.Get();
+    switch (verb) {
+    case OLEIVERB_PRIMARY:
+    case OLEIVERB_SHOW:
+    case OLEIVERB_INPLACEACTIVATE:
+    case OLEIVERB_UIACTIVATE:  // never UI-active: activating in place is all it does
+        return ActivateInPlace(site, position);
+    case OLEIVERB_HIDE:  // no user interface to take away, only the window
+        window_.Show(false);
+        return S_OK;
+    case OLEIVERB_DISCARDUNDOSTATE:  // nothing to undo
+        return S_OK;
+    case OLEIVERB_OPEN:
+    case OLEIVERB_PROPERTIES:
+        return E_NOTIMPL;
+    default:
+        if (verb < 0) return E_NOTIMPL;
+        // An unknown positive verb is carried out as the primary one.
+        HRESULT status = ActivateInPlace(site, position);
+        return FAILED(status) ? status : OLEOBJ_S_INVALIDVERB;
+    }
+}
+
+STDMETHODIMP Control::EnumVerbs(IEnumOLEVERB** verbs) {
+    if (!verbs) return E_POINTER;
+    *verbs = nullptr;
+    return OLEOBJ_E_NOVERBS;  // no verbs to list on a menu
+}
+
+STDMETHODIMP Control::Update() { return S_OK; }
+
+STDMETHODIMP Control::IsUpToDate() { return S_OK; }
+
+STDMETHODIMP Control::GetUserClassID(CLSID* clsid) {
+    if (!clsid) return E_POINTER;
+    *clsid = class_.clsid;
+    return S_OK;
+}
+
+STDMETHODIMP Control::GetUserType(DWORD, LPOLESTR* userType) {
+    if (!userType) return E_POINTER;
+    const size_t bytes = (std::wcslen(class_.userType) + 1) * sizeof(wchar_t);
+    *userType = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
+    if (!*userType) return E_OUTOFMEMORY;
+    std::memcpy(*userType, class_.userType, bytes);
+    return S_OK;
+}
+
+// The host changes the extent: the resize notification runs and the control keeps the size it
+// keeps. A size that the control did not keep is refused, so that the container lays out the real
+// one instead of stretching the picture; the same size in whole pixels is that size, however the
+// container rounded it to HIMETRIC. A container learns the kept size from GetExtent (or, in place,
+// from OnPosRectChange when it positions the control).
+STDMETHODIMP Control::SetExtent(DWORD aspect, SIZEL* size) {
+    if (!size) return E_POINTER;
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    detail::CallReference<IUnknown> hold(outer_);
+    const float widthTwips = HimetricToTwips(size->cx);
+    const float heightTwips = HimetricToTwips(size->cy);
+    HostSetsExtent(widthTwips, heightTwips);
+    const TwipsPerPixel twips = ScreenTwipsPerPixel();
+    const SIZE kept = ExtentPixels();
+    return std::lround(widthTwips / twips.x) == kept.cx && std::lround(heightTwips / twips.y) == kept.cy ? S_OK
+                                                                                                          : E_FAIL;
+}
+
+STDMETHODIMP Control::GetExtent(DWORD aspect, SIZEL* size) {
+    if (!size) return E_POINTER;
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    *size = ExtentHimetric();
+    return S_OK;
+}
+
+STDMETHODIMP Control::Advise(IAdviseSink* sink, DWORD* connection) {
+    if (!connection) return E_POINTER;
+    *connection = 0;
+    if (!oleAdvise_) {
+        HRESULT status = ::CreateOleAdviseHolder(oleAdvise_.Put());
+        if (FAILED(status)) return status;
+    }
+    return oleAdvise_->Advise(sink, connection);
+}
+
+STDMETHODIMP Control::Unadvise(DWORD connection) {
+    return oleAdvise_ ? oleAdvise_->Unadvise(connection) : OLE_E_NOCONNECTION;
+}
+
+STDMETHODIMP Control::EnumAdvise(IEnumSTATDATA** advises) {
+    if (!advises) return E_POINTER;
+    *advises = nullptr;
+    return oleAdvise_ ? oleAdvise_->EnumAdvise(advises) : S_OK;  // none: an empty answer
+}
+
+STDMETHODIMP Control::GetMiscStatus(DWORD aspect, DWORD* status) {
+    if (!status) return E_POINTER;
+    *status = aspect == DVASPECT_CONTENT ? class_.miscStatus : 0;
+    return S_OK;
+}
+
+STDMETHODIMP Control::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+
+// IOleControl
+
+STDMETHODIMP Control::GetControlInfo(CONTROLINFO* info) {
+    if (!info) return E_POINTER;
+    // No mnemonics and no default or cancel button behaviour.
+    info->hAccel = nullptr;
+    info->cAccel = 0;
+    info->dwFlags = 0;
+    return S_OK;
+}
+
+STDMETHODIMP Control::OnMnemonic(MSG*) { return E_NOTIMPL; }
+
+STDMETHODIMP Control::OnAmbientPropertyChange(DISPID id) {
+    // The only ambient property that changes the control's look is UserMode, for a control that is
+    // invisible at run time. From now on the site's own answer counts, not quick activation's.
+    if (id != DISPID_AMBIENT_USERMODE && id != DISPID_UNKNOWN) return S_OK;
+    detail::CallReference<IUnknown> hold(outer_);
+    quickUserMode_.reset();
+    ShowForMode();
+    ViewChanged();
+    return S_OK;
+}
+
+STDMETHODIMP Control::FreezeEvents(BOOL freeze) {
+    // Counted as containers expect; the control has no events to hold back.
+    eventFreezes_ += freeze ? 1 : (eventFreezes_ > 0 ? -1 : 0);
+    return S_OK;
+}
+
+}  // namespace kiv::host

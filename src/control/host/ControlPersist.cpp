@@ -1,0 +1,214 @@
+// Persistence. The framework stores one small record for a control: a tag that marks it as this
+// framework's, its format version, and the extent in HIMETRIC, as control frameworks store a
+// control's extent. In a document's storage the record is the stream "Contents"; in a buffer it is
+// the buffer's first bytes. Streams keep what earlier versions of the module wrote there, which is
+// nothing: those versions do not read a record back, and a container that stores more after the
+// control in one stream would find it misplaced. Every load reads an empty stream as a new control.
+//
+// A record that is cut short, not this framework's or of a later format version is refused with
+// its own status, before anything is changed: the control is then as it was and can still be
+// started with InitNew.
+#include "Control.h"
+
+#include "../../component/Boundary.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+namespace kiv::host {
+namespace {
+
+constexpr ULONG kRecordSize = 16;
+constexpr BYTE kTag[4] = {'K', 'H', 'C', 'R'};
+constexpr DWORD kVersion = 1;
+constexpr wchar_t kContents[] = L"Contents";
+
+using Record = std::array<BYTE, kRecordSize>;
+
+// Each field is a 32-bit integer, least significant byte first.
+void Put(BYTE* at, DWORD value) noexcept {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<BYTE>(value >> (8 * i));
+}
+DWORD Get(const BYTE* at) noexcept {
+    DWORD value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | at[i];
+    return value;
+}
+
+Record Written(const SIZEL& extent) noexcept {
+    Record record = {};
+    std::memcpy(record.data(), kTag, sizeof(kTag));
+    Put(record.data() + 4, kVersion);
+    Put(record.data() + 8, static_cast<DWORD>(extent.cx));
+    Put(record.data() + 12, static_cast<DWORD>(extent.cy));
+    return record;
+}
+
+// The `count` bytes that were there (at most a record's): nothing, as earlier versions stored the
+// control, or a record with its extent.
+HRESULT Read(const BYTE* bytes, ULONG count, std::optional<SIZEL>& extent) noexcept {
+    extent.reset();
+    if (count == 0) return S_OK;
+    if (std::memcmp(bytes, kTag, std::min<size_t>(count, sizeof(kTag))) != 0) return E_FAIL;  // someone else's
+    if (count >= 8 && Get(bytes + 4) > kVersion) return STG_E_OLDDLL;  // written by a later version
+    if (count < kRecordSize) return STG_E_READFAULT;                    // cut short
+    if (Get(bytes + 4) != kVersion) return E_FAIL;                       // no version of this framework's
+    extent = SIZEL{static_cast<LONG>(Get(bytes + 8)), static_cast<LONG>(Get(bytes + 12))};
+    return S_OK;
+}
+
+// As much of a record as the stream holds, and what it says.
+HRESULT Read(IStream* stream, std::optional<SIZEL>& extent) noexcept {
+    Record record = {};
+    ULONG count = 0;
+    while (count < kRecordSize) {
+        ULONG read = 0;
+        HRESULT status = stream->Read(record.data() + count, kRecordSize - count, &read);
+        if (FAILED(status)) return status;
+        if (read == 0) break;
+        count += read;
+    }
+    return Read(record.data(), count, extent);
+}
+
+}  // namespace
+
+STDMETHODIMP Control::GetClassID(CLSID* clsid) {
+    if (!clsid) return E_POINTER;
+    *clsid = class_.clsid;
+    return S_OK;
+}
+
+STDMETHODIMP Control::IsDirty() { return S_FALSE; }  // nothing changes what the record says
+
+// The control started before any of these calls (when the class object made it), so InitNew
+// changes nothing, as often as a container calls it.
+STDMETHODIMP Control::InitNew() { return S_OK; }
+
+// IPersistStreamInit, IPersistStream
+
+STDMETHODIMP Control::Load(LPSTREAM stream) {
+    if (!stream) return E_POINTER;
+    std::optional<SIZEL> extent;
+    if (HRESULT status = Read(stream, extent); FAILED(status)) return status;
+    detail::CallReference<IUnknown> hold(outer_);
+    if (extent) Restore(*extent);
+    return S_OK;
+}
+
+STDMETHODIMP Control::Save(LPSTREAM stream, BOOL) { return stream ? S_OK : E_POINTER; }
+
+STDMETHODIMP Control::GetSizeMax(ULARGE_INTEGER* size) {
+    if (!size) return E_POINTER;
+    size->QuadPart = 0;
+    return S_OK;
+}
+
+// IPersistStorage: the storage is the control's from InitNew or Load on; the container takes it
+// away (HandsOffStorage) or has the control write to it (Save) and then hands it back or gives a
+// new one (SaveCompleted). The control writes only in between.
+
+STDMETHODIMP Control::InitNew(IStorage* storage) {
+    if (!storage) return E_POINTER;
+    if (storageState_ != StorageState::Uninitialized) return CO_E_ALREADYINITIALIZED;
+    storage_ = storage;
+    storageState_ = StorageState::Normal;
+    return S_OK;
+}
+
+STDMETHODIMP Control::Load(IStorage* storage) {
+    if (!storage) return E_POINTER;
+    if (storageState_ != StorageState::Uninitialized) return CO_E_ALREADYINITIALIZED;
+    std::optional<SIZEL> extent;
+    ComPtr<IStream> contents;
+    HRESULT status = storage->OpenStream(kContents, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, contents.Put());
+    if (status != STG_E_FILENOTFOUND) {  // a storage without the record holds a new control
+        if (SUCCEEDED(status)) status = Read(contents.Get(), extent);
+        if (FAILED(status)) return status;
+    }
+    detail::CallReference<IUnknown> hold(outer_);
+    storage_ = storage;
+    storageState_ = StorageState::Normal;
+    if (extent) Restore(*extent);
+    return S_OK;
+}
+
+STDMETHODIMP Control::Save(IStorage* storage, BOOL) {
+    if (!storage) return E_POINTER;
+    if (storageState_ != StorageState::Normal) return E_UNEXPECTED;
+    ComPtr<IStream> contents;
+    HRESULT status =
+        storage->CreateStream(kContents, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, contents.Put());
+    if (FAILED(status)) return status;
+    const Record record = Written(ExtentHimetric());
+    ULONG written = 0;
+    status = contents->Write(record.data(), kRecordSize, &written);
+    if (FAILED(status)) return status;
+    if (written != kRecordSize) return STG_E_WRITEFAULT;
+    storageState_ = StorageState::NoScribble;
+    return S_OK;
+}
+
+STDMETHODIMP Control::SaveCompleted(IStorage* storage) {
+    const bool saved = storageState_ == StorageState::NoScribble || storageState_ == StorageState::HandsOffAfterSave;
+    switch (storageState_) {
+    case StorageState::Uninitialized:
+    case StorageState::Normal:
+        return E_UNEXPECTED;
+    case StorageState::HandsOffFromNormal:
+    case StorageState::HandsOffAfterSave:
+        if (!storage) return E_INVALIDARG;  // it gave the old one up
+        break;
+    case StorageState::NoScribble:
+        break;
+    }
+    detail::CallReference<IUnknown> hold(outer_);
+    if (storage) storage_ = storage;
+    storageState_ = StorageState::Normal;
+    if (saved && oleAdvise_) oleAdvise_->SendOnSave();
+    return S_OK;
+}
+
+STDMETHODIMP Control::HandsOffStorage() {
+    if (storageState_ == StorageState::Normal) storageState_ = StorageState::HandsOffFromNormal;
+    else if (storageState_ == StorageState::NoScribble) storageState_ = StorageState::HandsOffAfterSave;
+    else return E_UNEXPECTED;
+    storage_ = nullptr;
+    return S_OK;
+}
+
+// IPersistMemory: the record in the buffer's first bytes.
+
+STDMETHODIMP Control::Load(LPVOID memory, ULONG size) {
+    if (!memory) return E_POINTER;
+    std::optional<SIZEL> extent;
+    if (HRESULT status = Read(static_cast<const BYTE*>(memory), std::min(size, kRecordSize), extent); FAILED(status))
+        return status;
+    detail::CallReference<IUnknown> hold(outer_);
+    if (extent) Restore(*extent);
+    return S_OK;
+}
+
+STDMETHODIMP Control::Save(LPVOID memory, BOOL, ULONG size) {
+    if (!memory) return E_POINTER;
+    if (size < kRecordSize) return STG_E_MEDIUMFULL;
+    const Record record = Written(ExtentHimetric());
+    std::memcpy(memory, record.data(), kRecordSize);
+    return S_OK;
+}
+
+STDMETHODIMP Control::GetSizeMax(ULONG* size) {
+    if (!size) return E_POINTER;
+    *size = kRecordSize;
+    return S_OK;
+}
+
+// IPersistPropertyBag: a bag holds no record; the control has no properties to put in it.
+
+STDMETHODIMP Control::Load(IPropertyBag* bag, IErrorLog*) { return bag ? S_OK : E_POINTER; }
+
+STDMETHODIMP Control::Save(IPropertyBag* bag, BOOL, BOOL) { return bag ? S_OK : E_POINTER; }
+
+}  // namespace kiv::host
