@@ -2,8 +2,9 @@
 // at the interfaces' boundary, the control by its ProgID, and the examples' own checks.
 //
 // The examples reach KIVDRAW.OCX as any client does: registered, through COM. They compile with the
-// header made from the module's interface description (kiv.h) and link its identifiers (kiv_i.c)
-// and ole32, oleaut32 and uuid; none of the module's code is linked in.
+// header made from the module's interface description (kiv.h, in the download's include/) and link
+// its identifiers (include/kiv_i.c) and ole32, oleaut32 and uuid; none of the module's code is
+// linked in. The README's C++ section shows the command line.
 #pragma once
 
 #include "kiv.h"
