@@ -10,11 +10,13 @@ set(CMAKE_RC_COMPILER ${KIV_TRIPLET}-windres)
 set(KIV_WIDL ${KIV_TRIPLET}-widl)
 set(KIV_OBJCOPY llvm-objcopy)
 # clang does not find GCC's C++ library in the folder of the posix-thread build by itself, nor the
-# thread library that GCC's runtime needs, which that build's own driver adds.
+# thread library that GCC's runtime needs, which that build's own driver adds. -B takes GCC's own
+# crtbegin.o, which registers the unwind tables that 32-bit exceptions are found through; with the
+# mingw-w64 runtime's, every exception ends in std::terminate.
 set(KIV_GCC_LIBDIR /usr/lib/gcc/${KIV_TRIPLET}/12-posix)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${KIV_GCC_LIBDIR}/include/c++ -isystem ${KIV_GCC_LIBDIR}/include/c++/${KIV_TRIPLET}")
 foreach(kind EXE SHARED MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${KIV_GCC_LIBDIR} -lpthread")
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${KIV_GCC_LIBDIR} -L${KIV_GCC_LIBDIR} -lpthread")
 endforeach()
 set(CMAKE_FIND_ROOT_PATH /usr/${KIV_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
