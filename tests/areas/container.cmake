@@ -34,3 +34,10 @@ add_test(NAME packaging_resources COMMAND test_packaging --gtest_filter=Resource
 add_test(NAME packaging_peruser COMMAND test_packaging --gtest_filter=PerUser.*)
 set_tests_properties(packaging_resources packaging_peruser PROPERTIES FIXTURES_REQUIRED registered
                      RESOURCE_LOCK registry)
+
+# The registered control in documents and forms through the platform's OLE functions: a compound file
+# on disk reopened in a fresh process of the same program, streams, buffers, the data object, quick
+# activation and refusals.
+kiv_container_program(test_documents documents_test.cpp)
+add_test(NAME documents COMMAND test_documents)
+set_tests_properties(documents PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
