@@ -38,8 +38,7 @@ test: build dist
 	@status=0; for p in $(PRESETS); do $(MAKE) test-$$p || status=1; done; exit $$status
 
 $(addprefix test-,$(PRESETS)): test-%:
-	@echo "== tests, $*"
-	@tools/with-wine.sh $(BUILD)/$* ctest --preset $*
+	@tools/run-tests.sh $*
 
 # The demo needs only the 32-bit module and the demo program; run-demo.sh registers the module in
 # the build folder's own Wine prefix and leaves the pictures in demo/out/.

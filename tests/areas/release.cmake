@@ -9,6 +9,14 @@ add_dependencies(test_release kivdraw)
 add_test(NAME release_module_pe COMMAND test_release --gtest_filter=ShippedModule.*)
 add_test(NAME release_member_descriptions COMMAND test_release --gtest_filter=MemberDescriptions.*)
 
+# The clang build's module and its PDB, as a Windows debugger matches them (LLVM's tools read both).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_test(NAME release_module_pdb
+             COMMAND ${CMAKE_COMMAND} -DMODULE=$<TARGET_FILE:kivdraw> -DTOOLS=/usr/bin
+                     -P ${CMAKE_CURRENT_SOURCE_DIR}/module_pdb_test.cmake)
+    set_tests_properties(release_module_pdb PROPERTIES FAIL_REGULAR_EXPRESSION "FAIL")
+endif()
+
 # Every picture that README.md and BUILDING.md show is what the demo (the test demo_scene) draws now,
 # decoded as the demo decodes its own pictures.
 add_executable(readme_picture readme_picture_test.cpp)

@@ -97,6 +97,29 @@ public:
         return names;
     }
 
+    // The PDB that the module's CodeView debug record names; empty when it has none.
+    std::string CodeViewPdbName() const {
+        struct CodeView {
+            DWORD signature;  // "RSDS"
+            GUID guid;
+            DWORD age;
+            char name[1];
+        };
+        const IMAGE_DATA_DIRECTORY& debug = Directory(IMAGE_DIRECTORY_ENTRY_DEBUG);
+        const auto table = Offset(debug.VirtualAddress);
+        for (size_t i = 0; table && i < debug.Size / sizeof(IMAGE_DEBUG_DIRECTORY); ++i) {
+            const auto* entry = At<IMAGE_DEBUG_DIRECTORY>(*table + i * sizeof(IMAGE_DEBUG_DIRECTORY));
+            if (!entry || entry->Type != IMAGE_DEBUG_TYPE_CODEVIEW) continue;
+            const auto* record = At<CodeView>(entry->PointerToRawData);
+            if (!record || record->signature != 0x53445352) continue;
+            const size_t name = entry->PointerToRawData + offsetof(CodeView, name);
+            std::string text;
+            for (size_t at = name; at < bytes_.size() && bytes_[at]; ++at) text += bytes_[at];
+            return text;
+        }
+        return {};
+    }
+
 private:
     template <class T>
     const T* At(size_t offset) const {
