@@ -5,10 +5,12 @@
 #include "Control.h"
 
 #include "../../component/Boundary.h"
+#include "../../platform/ScreenMetrics.h"
 #include "Enumerator.h"
 
 #include <olectl.h>
 
+#include <cmath>
 #include <iterator>
 #include <memory>
 #include <type_traits>
@@ -161,11 +163,20 @@ STDMETHODIMP Control::GetViewStatus(DWORD* status) {
 }
 
 // A control that takes no input is hit only so that a designer can select it: where it is visible
-// (at design time for a control invisible at run time), inside its rectangle.
-STDMETHODIMP Control::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG, DWORD* hit) {
+// (at design time for a control invisible at run time), inside its rectangle, and close to it within
+// the distance that the container gives.
+STDMETHODIMP Control::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG closeHint, DWORD* hit) {
     if (!bounds || !hit) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-    *hit = Visible() && ::PtInRect(bounds, location) ? HITRESULT_HIT : HITRESULT_OUTSIDE;
+    *hit = HITRESULT_OUTSIDE;
+    if (!Visible()) return S_OK;
+    // The hint is in HIMETRIC, the container's rectangle in the screen's pixels.
+    const TwipsPerPixel twips = ScreenTwipsPerPixel();
+    const float closeTwips = static_cast<float>(closeHint) * 1440.0f / 2540.0f;
+    RECT close = *bounds;
+    ::InflateRect(&close, std::lround(closeTwips / twips.x), std::lround(closeTwips / twips.y));
+    if (::PtInRect(bounds, location)) *hit = HITRESULT_HIT;
+    else if (closeHint > 0 && ::PtInRect(&close, location)) *hit = HITRESULT_CLOSE;
     return S_OK;
 }
 
