@@ -247,14 +247,12 @@ struct Pool {
 // text of a million characters, or glyphs 30,000 pixels high, take a second under Wine. So after the
 // first kHuge of each it fails to draw texts longer than kMaxText and refuses fonts taller than
 // kMaxFont, as it would when out of resources; BPrint draws nothing then, as without a font.
-class Limits : public platform::Observer {
+class Limits : public ThreadObserver {
 public:
     static constexpr std::int64_t kMaxPixels = 1 << 17;
     static constexpr std::intptr_t kMaxText = 4096;
     static constexpr int kMaxFont = 2000;
     static constexpr long kHuge = 2;
-    Limits() { platform::Attach(this); }
-    ~Limits() override { platform::Detach(this); }
     bool Intercept(platform::Call& call) override {
         const std::string name = call.name;
         if (!missing.empty() && name == missing) {

@@ -2,16 +2,17 @@
 
 #include "Binding.h"
 #include "Observer.h"
+#include "ThreadPoint.h"
 
+#include <atomic>
 #include <type_traits>
 
 namespace kiv::platform {
 namespace {
 
-// Per thread, as every object of the library lives on the thread that made it. Both are trivially
-// destructible: nothing of the module runs when a thread ends.
-thread_local Observer* tTop = nullptr;
-thread_local DWORD tLastError = 0;
+// Tests install an observer before the calls that it is to see and keep it while calls may reach it;
+// a call only needs to find it published, so reading it costs one load on the path without one.
+std::atomic<Observer*> gObserver{nullptr};
 
 template <class T>
 std::intptr_t Arg(T value) noexcept {
@@ -25,62 +26,41 @@ R FromArg(std::intptr_t value) noexcept {
     else return static_cast<R>(value);
 }
 
-// The call as the thread's observers see it: the newest that answers it stands in for the platform,
-// and all of them are told of it afterwards.
+// The call as the observer sees it: when the observer answers it, the answer stands in for the
+// platform, and the observer is told of it afterwards either way.
 template <class Fn, class... A>
-auto Observed(const char* name, Fn fn, A... args) {
+auto Observed(Observer& observer, const char* name, Fn fn, A... args) {
     using R = decltype(fn(args...));
     Call call;
     call.name = name;
     call.argc = sizeof...(A);
     int i = 0;
     ((call.args[i++] = Arg(args)), ...);
-    bool answered = false;
-    for (Observer* o = tTop; o && !answered; o = Below(o)) answered = o->Intercept(call);
     R result{};
-    if (answered) {
+    if (observer.Intercept(call)) {
         result = FromArg<R>(call.result);
     } else {
         result = fn(args...);
-        tLastError = ::GetLastError();
         call.result = Arg(result);
     }
-    for (Observer* o = tTop; o; o = Below(o)) o->Observe(call);
+    observer.Observe(call);
     return result;
 }
 
-// Calls the bound function; with no observer on the thread, that is all it does.
+// Calls the bound function; without an observer, that is all it does.
 template <class Fn, class... A>
 auto Perform(Entry<Fn>& entry, A... args) {
     Fn fn = entry();  // binding first: a missing entry point raises before anything happens
-    if (tTop) return Observed(entry.Name(), fn, args...);
-    auto result = fn(args...);
-    tLastError = ::GetLastError();
-    return result;
+    if (Observer* observer = gObserver.load(std::memory_order_acquire))
+        return Observed(*observer, entry.Name(), fn, args...);
+    return fn(args...);
 }
 
 #define KIV_ENTRY(library, name) static Entry<decltype(&::name)> entry(library, #name)
 
 }  // namespace
 
-void Attach(Observer* observer) noexcept {
-    observer->below_ = tTop;
-    tTop = observer;
-}
-
-void Detach(Observer* observer) noexcept {
-    for (Observer** link = &tTop; *link; link = &(*link)->below_) {
-        if (*link == observer) {
-            *link = observer->below_;
-            observer->below_ = nullptr;
-            return;
-        }
-    }
-}
-
-Observer* Below(const Observer* observer) noexcept { return observer->below_; }
-
-DWORD LastPlatformError() noexcept { return tLastError; }
+void SetObserver(Observer* observer) noexcept { gObserver.store(observer, std::memory_order_release); }
 
 HDC CreateCompatibleDC(HDC dc) {
     KIV_ENTRY("gdi32", CreateCompatibleDC);
@@ -165,6 +145,14 @@ HPEN CreatePen(int style, int width, COLORREF color) {
 BOOL MoveToEx(HDC dc, int x, int y, POINT* previous) {
     KIV_ENTRY("gdi32", MoveToEx);
     return Perform(entry, dc, x, y, previous);
+}
+
+BOOL MoveToEx(HDC dc, int x, int y, ThreadPoint* previous) {
+    // Where the platform does not move (or writes nothing), the thread's point stays as it was.
+    POINT replaced = previous ? previous->Get() : POINT{};
+    const BOOL moved = platform::MoveToEx(dc, x, y, &replaced);
+    if (previous) previous->Set(replaced);
+    return moved;
 }
 
 BOOL LineTo(HDC dc, int x, int y) {

@@ -1,11 +1,13 @@
 // The platform operations as the library calls them. Each is bound by name in its library on first
-// use (a missing one raises the runtime's error) and reported to the thread's observers, if any.
+// use (a missing one raises the runtime's error) and reported to the observer, if there is one.
 #pragma once
 
 #include <windows.h>
 #include <olectl.h>
 
 namespace kiv::platform {
+
+class ThreadPoint;
 
 // gdi32
 HDC CreateCompatibleDC(HDC dc);
@@ -25,6 +27,8 @@ COLORREF SetTextColor(HDC dc, COLORREF color);
 COLORREF SetBkColor(HDC dc, COLORREF color);
 HPEN CreatePen(int style, int width, COLORREF color);
 BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
+// MoveToEx keeping the position that it replaces as the calling thread's value of `previous`.
+BOOL MoveToEx(HDC dc, int x, int y, ThreadPoint* previous);
 BOOL LineTo(HDC dc, int x, int y);
 HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight, DWORD italic,
                   DWORD underline, DWORD strikeOut, DWORD charSet, DWORD outPrecision, DWORD clipPrecision,

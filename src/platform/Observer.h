@@ -1,7 +1,7 @@
-// The platform layer's seam for tests: observers that see every call with its arguments and result,
-// and may answer a call themselves (a refused allocation, a palette device) to reach paths the
-// machine does not offer. Nothing here replaces GDI, and with no observer on a thread a platform
-// call is the call itself: no record is built and nothing is kept.
+// The platform layer's seam for tests: one observer that sees every call with its arguments and
+// result, and may answer a call itself (a refused allocation, a palette device) to reach paths the
+// machine does not offer. Nothing here replaces GDI, and with no observer a platform call is the call
+// itself: no record is built and nothing is kept.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 namespace kiv::platform {
 
-// One call as an observer sees it. Pointer arguments (texts, records) are the caller's and valid
+// One call as the observer sees it. Pointer arguments (texts, records) are the caller's and valid
 // only while the observer is being told of the call.
 struct Call {
     const char* name = nullptr;
@@ -26,21 +26,10 @@ public:
     virtual bool Intercept(Call& call) { return false; }
     // After the call (or its interception), with the result.
     virtual void Observe(const Call& call) {}
-
-private:
-    friend void Attach(Observer*) noexcept;
-    friend void Detach(Observer*) noexcept;
-    friend Observer* Below(const Observer*) noexcept;
-    Observer* below_ = nullptr;
 };
 
-// The calling thread's observers form a stack: the newest is asked first to answer a call, and every
-// one of them sees it. Detach removes an observer wherever it stands.
-void Attach(Observer* observer) noexcept;
-void Detach(Observer* observer) noexcept;
-Observer* Below(const Observer* observer) noexcept;
-
-// The value of GetLastError after the latest platform call on this thread; the library never reads it.
-DWORD LastPlatformError() noexcept;
+// Makes `observer` (nullptr: none) the one observer of every platform call of the process, on
+// whichever thread it is made. It must stay alive while a call may still reach it.
+void SetObserver(Observer* observer) noexcept;
 
 }  // namespace kiv::platform

@@ -4,8 +4,8 @@
 
 namespace kiv::modAlloc {
 
-POINT& ReplacedPosition() noexcept {
-    thread_local POINT position{};  // one per apartment
+platform::ThreadPoint& ReplacedPosition() noexcept {
+    static platform::ThreadPoint position;
     return position;
 }
 

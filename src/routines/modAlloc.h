@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../component/ComPtr.h"
+#include "../platform/ThreadPoint.h"
 
 #include <windows.h>
 #include <ocidl.h>
@@ -40,7 +41,8 @@ ComPtr<IPictureDisp> SnapshotPicture(HDC source, long left, long top, long width
 // A picture that owns the bitmap and the palette; when none is made, both are deleted here.
 ComPtr<IPictureDisp> BitmapToPicture(HBITMAP bitmap, HPALETTE palette);
 
-// Where MoveToEx puts the position that it replaces; nothing reads it.
-POINT& ReplacedPosition() noexcept;
+// The line routines' point record, where MoveToEx puts the position that it replaces: one per
+// apartment, and nothing reads it.
+platform::ThreadPoint& ReplacedPosition() noexcept;
 
 }  // namespace kiv::modAlloc

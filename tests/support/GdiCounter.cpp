@@ -30,15 +30,9 @@ GdiCounter gMainThread;
 
 }  // namespace
 
-GdiCounter::GdiCounter() : previous_(tCounter) {
-    kiv::platform::Attach(this);
-    tCounter = this;
-}
+GdiCounter::GdiCounter() : previous_(tCounter) { tCounter = this; }
 
-GdiCounter::~GdiCounter() {
-    kiv::platform::Detach(this);
-    tCounter = previous_;
-}
+GdiCounter::~GdiCounter() { tCounter = previous_; }
 
 void GdiCounter::Observe(const kiv::platform::Call& call) {
     const char* name = call.name;

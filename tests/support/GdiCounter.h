@@ -3,7 +3,7 @@
 // wants its own counts makes a GdiCounter of its own, which counts that thread's calls while it lives.
 #pragma once
 
-#include "platform/Observer.h"
+#include "ThreadObserver.h"
 
 #include <unordered_map>
 #include <unordered_set>
@@ -23,7 +23,7 @@ struct GdiCounts {
     bool operator==(const GdiCounts&) const = default;
 };
 
-class GdiCounter final : public kiv::platform::Observer {
+class GdiCounter final : public ThreadObserver {
 public:
     GdiCounter();
     ~GdiCounter() override;

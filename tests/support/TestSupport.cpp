@@ -38,9 +38,6 @@ void ControlTest::ReleaseAll() {
     control = nullptr;
 }
 
-Recorder::Recorder() { kiv::platform::Attach(this); }
-Recorder::~Recorder() { kiv::platform::Detach(this); }
-
 bool Recorder::Intercept(kiv::platform::Call& call) { return answer && answer(call); }
 
 void Recorder::Observe(const kiv::platform::Call& call) {

@@ -6,7 +6,6 @@
 #include "component/ComPtr.h"
 #include "kiv.h"
 #include "platform/Gdi.h"
-#include "platform/Observer.h"
 
 #include <gtest/gtest.h>
 
@@ -55,11 +54,8 @@ struct RecordedCall : kiv::platform::Call {
 };
 
 // Records every platform call on this thread while it lives; `answer` may answer calls itself.
-class Recorder : public kiv::platform::Observer {
+class Recorder : public ThreadObserver {
 public:
-    Recorder();
-    ~Recorder() override;
-
     bool Intercept(kiv::platform::Call& call) override;
     void Observe(const kiv::platform::Call& call) override;
 
