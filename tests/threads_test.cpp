@@ -115,6 +115,7 @@ TEST(Concurrent, FourApartmentsDrawAtOnce) {
     constexpr int kThreads = 4, kRounds = 750;
     struct Outcome {
         int wrongPixels = -1;
+        GdiCounts held;  // while the thread's control and two surfaces live
         int objectsLeft = -1;
     };
     std::vector<Outcome> outcomes(kThreads);
@@ -160,6 +161,7 @@ TEST(Concurrent, FourApartmentsDrawAtOnce) {
                         outcome.wrongPixels += PixelAt(DcOf(sprite.Get()), p.x, p.y) != static_cast<COLORREF>(colour);
                         outcome.wrongPixels += PixelAt(DcOf(scene.Get()), x + p.x, y + p.y) != static_cast<COLORREF>(colour);
                     }
+                    outcome.held = counter.Live();
                 }
                 outcome.objectsLeft = counter.Live().Total();
                 outcomes[t] = outcome;
@@ -170,6 +172,8 @@ TEST(Concurrent, FourApartmentsDrawAtOnce) {
     for (auto& thread : threads) thread.join();
     for (int t = 0; t < kThreads; ++t) {
         EXPECT_EQ(outcomes[t].wrongPixels, 0) << "thread " << t;
+        // The control's context and bitmap, each surface's and its palette, counted on their thread only.
+        EXPECT_EQ(outcomes[t].held, (GdiCounts{.dcs = 3, .bitmaps = 3, .palettes = 2})) << "thread " << t;
         EXPECT_EQ(outcomes[t].objectsLeft, 0) << "thread " << t;
     }
 }
@@ -179,10 +183,10 @@ class Marshalled : public ComTest {};
 // A surface of this apartment called from the multithreaded apartment: by name through IDispatch and
 // through the dual interface's vtable, both by the type library's marshaller; its pixels show it.
 TEST_F(Marshalled, TheMultithreadedApartmentDrawsOnASurface) {
-    ComPtr<_KivCtl> control;
-    ASSERT_EQ(::CoCreateInstance(CLSID_KivCtl, nullptr, CLSCTX_INPROC_SERVER, IID__KivCtl,
-                                 reinterpret_cast<void**>(control.Put())),
-              S_OK);
+    // The library's code in this program, so that this thread's recorder sees the calls arrive; the
+    // interfaces' registration serves the marshaller.
+    auto control = NewControl();
+    ASSERT_TRUE(control);
     auto surface = Create(BitmapsOf(control.Get()).Get(), L"shared", 40, 30);
     ASSERT_TRUE(surface);
     IStream* byName = nullptr;
@@ -194,10 +198,11 @@ TEST_F(Marshalled, TheMultithreadedApartmentDrawsOnASurface) {
         HRESULT drawBox = E_FAIL, print = E_FAIL, width = E_FAIL, picture = E_FAIL, vtableBox = E_FAIL;
         long widthValue = 0;
         COLORREF picturePixel = CLR_INVALID;
-        DWORD thread = 0;
+        size_t callsThere = 1;  // platform calls of the library on the calling thread
     } seen;
+    Recorder here;
     OnThread(COINIT_MULTITHREADED, [&] {
-        seen.thread = ::GetCurrentThreadId();
+        Recorder there;
         ComPtr<IDispatch> dispatch;
         ComPtr<_KivBitmap> dual;
         if (FAILED(::CoGetInterfaceAndReleaseStream(byName, IID_IDispatch, reinterpret_cast<void**>(dispatch.Put()))) ||
@@ -229,8 +234,12 @@ TEST_F(Marshalled, TheMultithreadedApartmentDrawsOnASurface) {
         short left = 20, top = 2, size = 6;
         long green = 0x00FF00;
         seen.vtableBox = dual->DrawBox(&left, &top, &size, &size, &green);
+        seen.callsThere = there.calls.size();
     });
-    EXPECT_NE(seen.thread, ::GetCurrentThreadId());
+    // The calls ran here, on the surface's own thread, by way of the marshaller.
+    EXPECT_EQ(seen.callsThere, 0u);
+    EXPECT_EQ(here.Count("LineTo"), 8) << "the outlines of both boxes";
+    EXPECT_EQ(here.Count("TextOutA"), 1);
     EXPECT_EQ(seen.drawBox, S_OK);
     EXPECT_EQ(seen.print, S_OK);
     EXPECT_EQ(seen.width, S_OK);

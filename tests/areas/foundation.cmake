@@ -16,3 +16,8 @@ kiv_test(test_errors errors_test.cpp refusals_test.cpp)
 
 # The same through a script client.
 kiv_script_test(script_errors errors.vbs)
+
+# Loads, uses and unloads the built module hundreds of times: the unload gives back what it held.
+kiv_test(test_unload unload_test.cpp)
+add_dependencies(test_unload kivdraw)
+target_link_libraries(test_unload PRIVATE psapi)
