@@ -2,6 +2,8 @@
 
 #include <oleauto.h>
 
+#include <cstring>
+
 namespace kiv::dispatch {
 namespace {
 
@@ -27,7 +29,14 @@ struct Values {
 // type, or is a reference to one, is copied without asking the platform.
 HRESULT Convert(const VARIANT& arg, const Parameter& parameter, VARIANT& out) noexcept {
     const VARIANT* from = &arg;
-    if (V_VT(from) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(from)) from = V_VARIANTREF(from);
+    // A script engine's variables, which it passes by reference, are aligned for 4 bytes on x86 rather
+    // than for a VARIANT's 8: the referenced one is read as bytes into storage of its own. The copy
+    // only lends what the variable owns, and is only read.
+    VARIANT referenced;
+    if (V_VT(from) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(from)) {
+        std::memcpy(&referenced, V_VARIANTREF(from), sizeof referenced);
+        from = &referenced;
+    }
     const VARTYPE vt = V_VT(from);
     if (!parameter.colour && (vt & ~VT_BYREF) == parameter.type) {
         const bool byRef = (vt & VT_BYREF) != 0;
