@@ -327,6 +327,10 @@ TEST_F(Documents, BadRecordsAreRefusedAndTheControlStillStartsAfterwards) {
                       : stored          ? As<IPersistStorage>(control)->Load(storage.Get())
                                         : As<IPersistMemory>(control)->Load(memory, size),
                       record.status);
+            ULARGE_INTEGER at = {};
+            EXPECT_TRUE(stored || (SUCCEEDED(stream->Seek({}, STREAM_SEEK_CUR, &at)) &&
+                                   at.QuadPart == (route == "stream" && record.status == S_OK ? size : 0)))
+                << "a refused record leaves the stream where it was";
             EXPECT_EQ(stored ? As<IPersistStorage>(control)->InitNew(storage.Get())
                              : As<IPersistStreamInit>(control)->InitNew(),
                       stored && SUCCEEDED(record.status) ? CO_E_ALREADYINITIALIZED : S_OK);

@@ -59,18 +59,27 @@ HRESULT Read(const BYTE* bytes, ULONG count, std::optional<SIZEL>& extent) noexc
     return S_OK;
 }
 
-// As much of a record as the stream holds, and what it says.
+// As much of a record as the stream holds, and what it says. A record that is refused leaves the
+// stream where it was, for a container that reads on after a failed control.
 HRESULT Read(IStream* stream, std::optional<SIZEL>& extent) noexcept {
     Record record = {};
     ULONG count = 0;
-    while (count < kRecordSize) {
+    ULARGE_INTEGER start = {};
+    const bool known = SUCCEEDED(stream->Seek({}, STREAM_SEEK_CUR, &start));
+    HRESULT status = S_OK;
+    while (SUCCEEDED(status) && count < kRecordSize) {
         ULONG read = 0;
-        HRESULT status = stream->Read(record.data() + count, kRecordSize - count, &read);
-        if (FAILED(status)) return status;
+        status = stream->Read(record.data() + count, kRecordSize - count, &read);
         if (read == 0) break;
         count += read;
     }
-    return Read(record.data(), count, extent);
+    if (SUCCEEDED(status)) status = Read(record.data(), count, extent);
+    if (FAILED(status) && known) {
+        LARGE_INTEGER back = {};
+        back.QuadPart = static_cast<LONGLONG>(start.QuadPart);
+        stream->Seek(back, STREAM_SEEK_SET, nullptr);
+    }
+    return status;
 }
 
 }  // namespace
