@@ -21,12 +21,13 @@ deps:
 
 build: $(addprefix build-,$(PRESETS))
 
-# A folder is configured once; after that Ninja runs CMake again by itself when a CMake file changes.
-$(BUILD)/%/CMakeCache.txt: | deps
+# A folder is configured once (build.ninja is what a configuration that went through leaves); after
+# that Ninja runs CMake again by itself when a CMake file changes.
+$(BUILD)/%/build.ninja: | deps
 	@cmake --preset $* --log-level=WARNING >/dev/null
 
 # The build runs Windows programs (the type library's rewrite), so it runs in the folder's Wine prefix.
-$(addprefix build-,$(PRESETS)): build-%: $(BUILD)/%/CMakeCache.txt
+$(addprefix build-,$(PRESETS)): build-%: $(BUILD)/%/build.ninja
 	@echo "-- build $*"
 	@tools/with-wine.sh $(BUILD)/$* cmake --build --preset $*
 
@@ -42,7 +43,7 @@ $(addprefix test-,$(PRESETS)): test-%:
 
 # The demo needs only the 32-bit module and the demo program; run-demo.sh registers the module in
 # the build folder's own Wine prefix and leaves the pictures in demo/out/.
-demo: $(BUILD)/i686-clang/CMakeCache.txt
+demo: $(BUILD)/i686-clang/build.ninja
 	@echo "-- build i686-clang: the module and the demo"
 	@tools/with-wine.sh $(BUILD)/i686-clang cmake --build --preset i686-clang --target kivdraw kiv_demo
 	@tools/with-wine.sh $(BUILD)/i686-clang demo/run-demo.sh $(BUILD)/i686-clang
