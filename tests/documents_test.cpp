@@ -323,14 +323,16 @@ TEST_F(Documents, BadRecordsAreRefusedAndTheControlStillStartsAfterwards) {
             if (stored) stream.Reset();
             BYTE none = 0;
             BYTE* memory = size ? const_cast<BYTE*>(record.bytes.data()) : &none;
+            // In a stream, which containers share among controls, another's bytes are left for it.
+            const bool others = route == "stream" && !record.bytes.empty() && record.bytes[0] != 'K';
             EXPECT_EQ(route == "stream" ? As<IPersistStreamInit>(control)->Load(stream.Get())
                       : stored          ? As<IPersistStorage>(control)->Load(storage.Get())
                                         : As<IPersistMemory>(control)->Load(memory, size),
-                      record.status);
+                      others ? S_OK : record.status);
             ULARGE_INTEGER at = {};
             EXPECT_TRUE(stored || (SUCCEEDED(stream->Seek({}, STREAM_SEEK_CUR, &at)) &&
-                                   at.QuadPart == (route == "stream" && record.status == S_OK ? size : 0)))
-                << "a refused record leaves the stream where it was";
+                                   at.QuadPart == (route == "stream" && !others && record.status == S_OK ? size : 0)))
+                << "a refused record, or another's, leaves the stream where it was";
             EXPECT_EQ(stored ? As<IPersistStorage>(control)->InitNew(storage.Get())
                              : As<IPersistStreamInit>(control)->InitNew(),
                       stored && SUCCEEDED(record.status) ? CO_E_ALREADYINITIALIZED : S_OK);

@@ -126,7 +126,7 @@ TEST(Concurrent, FourApartmentsDrawAtOnce) {
             {
                 GdiCounter counter;
                 const long colour = RGB(40 * t + 60, 200 - 40 * t, 30 * t);
-                Outcome outcome{0, 0};
+                Outcome outcome{0, {}};
                 {
                     auto control = NewControl();
                     auto registry = BitmapsOf(control.Get());

@@ -7,7 +7,10 @@
 //
 // A record that is cut short, not this framework's or of a later format version is refused with
 // its own status, before anything is changed: the control is then as it was and can still be
-// started with InitNew.
+// started with InitNew. The one exception is a stream, which a container may share among its
+// controls: bytes there that do not begin as a record of this framework's belong to whatever the
+// container stored next, since this version writes nothing to a stream; the control starts new and
+// leaves them where they are, as earlier versions did.
 #include "Control.h"
 
 #include "../../component/Boundary.h"
@@ -46,12 +49,17 @@ Record Written(const SIZEL& extent) noexcept {
     return record;
 }
 
+// Whether the bytes begin as a record of this framework's does, as far as there are any.
+bool Ours(const BYTE* bytes, ULONG count) noexcept {
+    return std::memcmp(bytes, kTag, std::min<size_t>(count, sizeof(kTag))) == 0;
+}
+
 // The `count` bytes that were there (at most a record's): nothing, as earlier versions stored the
 // control, or a record with its extent.
 HRESULT Read(const BYTE* bytes, ULONG count, std::optional<SIZEL>& extent) noexcept {
     extent.reset();
     if (count == 0) return S_OK;
-    if (std::memcmp(bytes, kTag, std::min<size_t>(count, sizeof(kTag))) != 0) return E_FAIL;  // someone else's
+    if (!Ours(bytes, count)) return E_FAIL;  // someone else's
     if (count >= 8 && Get(bytes + 4) > kVersion) return STG_E_OLDDLL;  // written by a later version
     if (count < kRecordSize) return STG_E_READFAULT;                    // cut short
     if (Get(bytes + 4) != kVersion) return E_FAIL;                       // no version of this framework's
@@ -60,8 +68,9 @@ HRESULT Read(const BYTE* bytes, ULONG count, std::optional<SIZEL>& extent) noexc
 }
 
 // As much of a record as the stream holds, and what it says. A record that is refused leaves the
-// stream where it was, for a container that reads on after a failed control.
-HRESULT Read(IStream* stream, std::optional<SIZEL>& extent) noexcept {
+// stream where it was, for a container that reads on after a failed control; so do the bytes of
+// another in a `shared` stream.
+HRESULT Read(IStream* stream, std::optional<SIZEL>& extent, bool shared) noexcept {
     Record record = {};
     ULONG count = 0;
     ULARGE_INTEGER start = {};
@@ -73,8 +82,9 @@ HRESULT Read(IStream* stream, std::optional<SIZEL>& extent) noexcept {
         if (read == 0) break;
         count += read;
     }
-    if (SUCCEEDED(status)) status = Read(record.data(), count, extent);
-    if (FAILED(status) && known) {
+    const bool others = shared && count > 0 && !Ours(record.data(), count);
+    if (SUCCEEDED(status) && !others) status = Read(record.data(), count, extent);
+    if ((FAILED(status) || others) && known) {
         LARGE_INTEGER back = {};
         back.QuadPart = static_cast<LONGLONG>(start.QuadPart);
         stream->Seek(back, STREAM_SEEK_SET, nullptr);
@@ -101,7 +111,7 @@ STDMETHODIMP Control::InitNew() { return S_OK; }
 STDMETHODIMP Control::Load(LPSTREAM stream) {
     if (!stream) return E_POINTER;
     std::optional<SIZEL> extent;
-    if (HRESULT status = Read(stream, extent); FAILED(status)) return status;
+    if (HRESULT status = Read(stream, extent, true); FAILED(status)) return status;
     detail::CallReference<IUnknown> hold(outer_);
     if (extent) Restore(*extent);
     return S_OK;
@@ -134,7 +144,7 @@ STDMETHODIMP Control::Load(IStorage* storage) {
     ComPtr<IStream> contents;
     HRESULT status = storage->OpenStream(kContents, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, contents.Put());
     if (status != STG_E_FILENOTFOUND) {  // a storage without the record holds a new control
-        if (SUCCEEDED(status)) status = Read(contents.Get(), extent);
+        if (SUCCEEDED(status)) status = Read(contents.Get(), extent, false);
         if (FAILED(status)) return status;
     }
     detail::CallReference<IUnknown> hold(outer_);
