@@ -169,7 +169,7 @@ HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPA
     for (UINT i = 0; i < declared; ++i) {
         const Parameter& parameter = member->parameters[i];
         VARIANT& value = values.value[i];
-        ::VariantInit(&value);
+        V_VT(&value) = VT_EMPTY;  // the library's own temporaries: no call into the platform for them
         values.used = i + 1;
         HRESULT hr = S_OK;
         if (IsMissing(given[i])) {
@@ -189,7 +189,6 @@ HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPA
             return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
         }
         if (parameter.byRef) {
-            ::VariantInit(&references[i]);
             V_VT(&references[i]) = VT_BYREF | parameter.type;
             V_BYREF(&references[i]) = &value.lVal;  // every scalar, string and object starts there
             pass[i] = &references[i];
@@ -200,12 +199,11 @@ HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPA
         }
     }
     VARIANT returned;
-    ::VariantInit(&returned);
+    V_VT(&returned) = VT_EMPTY;
     UINT count = declared;
     if (member->result != VT_EMPTY) {
         V_VT(&returned) = member->result;
         V_I8(&returned) = 0;
-        ::VariantInit(&references[count]);
         V_VT(&references[count]) = VT_BYREF | member->result;
         V_BYREF(&references[count]) = &returned.lVal;
         pass[count] = &references[count];
@@ -215,7 +213,7 @@ HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPA
 
     if (result) ::VariantInit(result);
     VARIANT status;
-    ::VariantInit(&status);
+    V_VT(&status) = VT_EMPTY;
     const HRESULT called = ::DispCallFunc(instance, member->vtableOffset, member->convention, VT_ERROR, count, types,
                                           pass, &status);
     if (FAILED(called)) {
@@ -237,7 +235,7 @@ HRESULT Invoke(const Table& table, void* instance, DISPID id, WORD flags, DISPPA
         }
     }
     if (result) *result = returned;  // the result takes what the return value owns
-    else ::VariantClear(&returned);
+    else if (Owning(V_VT(&returned))) ::VariantClear(&returned);
     return S_OK;
 }
 

@@ -202,13 +202,15 @@ bool Table::Describe() {
         if (at->byKind[kind] >= 0) return false;  // two members of one kind under one identifier
         at->byKind[kind] = static_cast<int>(members_.size() - 1);
     }
+    ids_.reserve(identifiers_.size());
+    for (const Identifier& identifier : identifiers_) ids_.push_back(identifier.id);
     return true;
 }
 
 const Member* Table::Find(DISPID id, WORD flags) const noexcept {
-    auto at = std::lower_bound(identifiers_.begin(), identifiers_.end(), id,
-                               [](const Identifier& known, DISPID wanted) { return known.id < wanted; });
-    if (at == identifiers_.end() || at->id != id) return nullptr;
+    const auto found = std::lower_bound(ids_.begin(), ids_.end(), id);
+    if (found == ids_.end() || *found != id) return nullptr;
+    const Identifier* at = &identifiers_[static_cast<size_t>(found - ids_.begin())];
     int index = -1;
     if (flags & DISPATCH_METHOD) index = at->byKind[0];
     if (index < 0 && (flags & DISPATCH_PROPERTYGET)) index = at->byKind[1];

@@ -85,6 +85,7 @@ private:
     bool described_ = false;
     std::vector<Member> members_;
     std::vector<Identifier> identifiers_;  // ordered by identifier
+    std::vector<DISPID> ids_;              // identifiers_'s identifiers, in its order, for a compact search
 };
 
 }  // namespace kiv::dispatch
