@@ -2,6 +2,14 @@
 # with-wine.sh BUILD_DIR COMMAND...: runs COMMAND with the build folder's Wine prefix ready and a
 # persistent wineserver, then stops that server. The prefix is made once, on first use.
 set -uo pipefail
+# Windows need an X display. The first window of a session starts Wine's desktop process, which takes
+# the error output of the program that started it and lives on after it; when its display goes away
+# under it, it hangs in its exit and holds that output open, and CTest waits on it for ever. So one
+# display serves the whole session, and closes only after the Wine server and its processes.
+if [ -z "${KIV_SESSION_DISPLAY:-}" ]; then
+    export KIV_SESSION_DISPLAY=1
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 build=$(cd "$1" && pwd); shift
 export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all

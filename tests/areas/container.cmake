@@ -12,18 +12,18 @@ function(kiv_container_program name)
     add_dependencies(${name} kivdraw)
 endfunction()
 
-# Wine's ATL container hosting the registered module in real windows, which need an X display.
+# Wine's ATL container hosting the registered module in real windows, on the session's X display.
 kiv_container_program(test_container container_test.cpp)
 add_test(NAME container_atl
-         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_container>)
+         COMMAND ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_container>)
 set_tests_properties(container_atl PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
 
 # The control in place on real windows, with sites of the test's own, through its first activation
 # and through a designer's session: in-process, so it needs no registration, but windows need an X
-# display.
+# display (the session's).
 kiv_container_program(test_inplace inplace_test.cpp windowed_session_test.cpp)
 add_test(NAME inplace_windows
-         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_inplace>)
+         COMMAND ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_inplace>)
 
 # The built module's resources and its registration, machine-wide and per user. Both read the
 # registry of the build's prefix; the per-user test also takes the machine-wide registration away
