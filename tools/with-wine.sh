@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# with-wine.sh BUILD_DIR COMMAND...: runs COMMAND with the build folder's Wine prefix ready and a
-# persistent wineserver, then stops that server. The prefix is made once, on first use.
+# with-wine.sh BUILD_DIR COMMAND...: runs COMMAND with the build folder's Wine prefix ready, a
+# persistent wineserver and an X display, then stops the server and then the display. The prefix is
+# made once, on first use.
 set -uo pipefail
 # Windows need an X display. The first window of a session starts Wine's desktop process, which takes
 # the error output of the program that started it and lives on after it; when its display goes away
 # under it, it hangs in its exit and holds that output open, and CTest waits on it for ever. So one
-# display serves the whole session, and closes only after the Wine server and its processes.
+# display serves the whole session and closes only after the Wine server and its processes. Only the
+# programs that make windows use it (tests/on-display.sh): the others run without a display, as they
+# were measured.
 if [ -z "${KIV_SESSION_DISPLAY:-}" ]; then
-    export KIV_SESSION_DISPLAY=1
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1024x768x24" \
+        bash -c 'export KIV_SESSION_DISPLAY=$DISPLAY; unset DISPLAY; exec "$0" "$@"' "$0" "$@"
 fi
 build=$(cd "$1" && pwd); shift
 export WINEPREFIX="$build/wineprefix"

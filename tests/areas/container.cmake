@@ -15,7 +15,7 @@ endfunction()
 # Wine's ATL container hosting the registered module in real windows, on the session's X display.
 kiv_container_program(test_container container_test.cpp)
 add_test(NAME container_atl
-         COMMAND ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_container>)
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/on-display.sh ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_container>)
 set_tests_properties(container_atl PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
 
 # The control in place on real windows, with sites of the test's own, through its first activation
@@ -23,7 +23,7 @@ set_tests_properties(container_atl PROPERTIES FIXTURES_REQUIRED registered RESOU
 # display (the session's).
 kiv_container_program(test_inplace inplace_test.cpp windowed_session_test.cpp)
 add_test(NAME inplace_windows
-         COMMAND ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_inplace>)
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/on-display.sh ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:test_inplace>)
 
 # The built module's resources and its registration, machine-wide and per user. Both read the
 # registry of the build's prefix; the per-user test also takes the machine-wide registration away

@@ -25,7 +25,7 @@ function(kiv_unregistered_test name target)
                 ${CMAKE_BINARY_DIR}/unregistered/${name} ${files} $<TARGET_FILE:${target}>
                 -- $<TARGET_FILE_NAME:${target}> ${opt_ARGS})
     if(opt_DISPLAY)
-        list(PREPEND command xvfb-run -a -s "-screen 0 1024x768x24")
+        list(PREPEND command ${CMAKE_CURRENT_SOURCE_DIR}/on-display.sh)
     endif()
     add_test(NAME ${name} COMMAND ${command})
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK unregistered_prefix)
