@@ -13,12 +13,6 @@
 #include <utility>
 
 namespace kiv::host {
-namespace {
-
-// 2540 HIMETRIC units and 1440 twips are one inch each.
-float HimetricToTwips(LONG himetric) noexcept { return static_cast<float>(himetric) * 1440.0f / 2540.0f; }
-
-}  // namespace
 
 Control::Control(IUnknown* outer, ControlNotifications& control, const ControlClass& description)
     : outer_(outer),
@@ -58,10 +52,15 @@ void Control::HostSetsExtent(float widthTwips, float heightTwips) noexcept {
     control_.Resize();
 }
 
-SIZE Control::ExtentPixels() const noexcept {
+// 2540 HIMETRIC units and 1440 twips are one inch each.
+float Control::HimetricToTwips(LONG himetric) noexcept { return static_cast<float>(himetric) * 1440.0f / 2540.0f; }
+
+SIZE Control::TwipsToPixels(float widthTwips, float heightTwips) noexcept {
     const TwipsPerPixel twips = ScreenTwipsPerPixel();
-    return {std::lround(widthTwips_ / twips.x), std::lround(heightTwips_ / twips.y)};
+    return {std::lround(widthTwips / twips.x), std::lround(heightTwips / twips.y)};
 }
+
+SIZE Control::ExtentPixels() const noexcept { return TwipsToPixels(widthTwips_, heightTwips_); }
 
 SIZEL Control::ExtentHimetric() const noexcept {
     // Pixels of the screen, then HIMETRIC (2540 to the inch) at the screen's pixels per inch.
@@ -185,10 +184,9 @@ STDMETHODIMP Control::SetExtent(DWORD aspect, SIZEL* size) {
     const float widthTwips = HimetricToTwips(size->cx);
     const float heightTwips = HimetricToTwips(size->cy);
     HostSetsExtent(widthTwips, heightTwips);
-    const TwipsPerPixel twips = ScreenTwipsPerPixel();
+    const SIZE asked = TwipsToPixels(widthTwips, heightTwips);
     const SIZE kept = ExtentPixels();
-    return std::lround(widthTwips / twips.x) == kept.cx && std::lround(heightTwips / twips.y) == kept.cy ? S_OK
-                                                                                                          : E_FAIL;
+    return asked.cx == kept.cx && asked.cy == kept.cy ? S_OK : E_FAIL;
 }
 
 STDMETHODIMP Control::GetExtent(DWORD aspect, SIZEL* size) {

@@ -195,6 +195,9 @@ private:
     // The extent as the container measures it: pixels of the screen in HIMETRIC units.
     SIZEL ExtentHimetric() const noexcept;
     SIZE ExtentPixels() const noexcept;
+    // Conversions of the container's units: HIMETRIC to twips, twips to whole pixels of the screen.
+    static float HimetricToTwips(LONG himetric) noexcept;
+    static SIZE TwipsToPixels(float widthTwips, float heightTwips) noexcept;
     // The control's stored extent, given back to it as a host's change of the extent.
     void Restore(const SIZEL& himetric) noexcept;
     // The position rectangle that the control accepts: the given top-left corner, its own size.
@@ -215,7 +218,7 @@ private:
     // The picture changed: the view's and the data's sinks hear of it.
     void ViewChanged() noexcept;
     // The control's picture at its extent as a metafile of the asked format, in `medium`.
-    HRESULT Render(const FORMATETC& format, STGMEDIUM& medium) noexcept;
+    HRESULT Render(const FORMATETC& format, STGMEDIUM& medium);
 
     IUnknown* outer_;  // the control; not counted (the framework is part of it)
     ControlNotifications& control_;

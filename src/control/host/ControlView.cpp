@@ -5,12 +5,11 @@
 #include "Control.h"
 
 #include "../../component/Boundary.h"
-#include "../../platform/ScreenMetrics.h"
+#include "../../platform/Handles.h"
 #include "Enumerator.h"
 
 #include <olectl.h>
 
-#include <cmath>
 #include <iterator>
 #include <memory>
 #include <type_traits>
@@ -138,12 +137,8 @@ STDMETHODIMP Control::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink
     return S_OK;
 }
 
-STDMETHODIMP Control::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
-    if (!size) return E_POINTER;
-    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-    *size = ExtentHimetric();
-    return S_OK;
-}
+// The same extent for every target device as the object's own.
+STDMETHODIMP Control::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) { return GetExtent(aspect, size); }
 
 // IViewObjectEx
 
@@ -171,10 +166,10 @@ STDMETHODIMP Control::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location
     *hit = HITRESULT_OUTSIDE;
     if (!Visible()) return S_OK;
     // The hint is in HIMETRIC, the container's rectangle in the screen's pixels.
-    const TwipsPerPixel twips = ScreenTwipsPerPixel();
-    const float closeTwips = static_cast<float>(closeHint) * 1440.0f / 2540.0f;
+    const float closeTwips = HimetricToTwips(closeHint);
+    const SIZE closePixels = TwipsToPixels(closeTwips, closeTwips);
     RECT close = *bounds;
-    ::InflateRect(&close, std::lround(closeTwips / twips.x), std::lround(closeTwips / twips.y));
+    ::InflateRect(&close, closePixels.cx, closePixels.cy);
     if (::PtInRect(bounds, location)) *hit = HITRESULT_HIT;
     else if (closeHint > 0 && ::PtInRect(&close, location)) *hit = HITRESULT_CLOSE;
     return S_OK;
@@ -199,7 +194,7 @@ STDMETHODIMP Control::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC,
 
 // IDataObject: the picture as metafiles, exactly what the view draws at the control's extent.
 
-HRESULT Control::Render(const FORMATETC& format, STGMEDIUM& medium) noexcept {
+HRESULT Control::Render(const FORMATETC& format, STGMEDIUM& medium) {
     const SIZE pixels = ExtentPixels();
     const RECTL bounds = {0, 0, pixels.cx, pixels.cy};
     auto draw = [&](HDC dc) {
@@ -207,9 +202,11 @@ HRESULT Control::Render(const FORMATETC& format, STGMEDIUM& medium) noexcept {
     };
     if (format.cfFormat == CF_ENHMETAFILE) {
         // Drawn in the screen's pixels, framed so that it plays back at the same size.
-        HDC screen = ::GetDC(nullptr);
-        const RECT frame = FrameOf(screen, pixels);
-        ::ReleaseDC(nullptr, screen);
+        RECT frame;
+        {
+            platform::ScreenDC screen;
+            frame = FrameOf(screen.Get(), pixels);
+        }
         Owned<HDC, DeleteRecording> recording(::CreateEnhMetaFileW(nullptr, nullptr, &frame, nullptr));
         if (!recording) return E_OUTOFMEMORY;
         if (HRESULT status = draw(recording.get()); FAILED(status)) return status;
@@ -244,7 +241,8 @@ STDMETHODIMP Control::GetData(FORMATETC* format, STGMEDIUM* medium) {
     const FORMATETC* offered = nullptr;
     if (HRESULT status = Offered(format, &offered); FAILED(status)) return status;
     detail::CallReference<IUnknown> hold(outer_);
-    HRESULT status = Render(*offered, *medium);
+    HRESULT status = E_UNEXPECTED;  // unless the rendering ends, which a missing platform entry prevents
+    Attempt([&] { status = Render(*offered, *medium); });
     if (FAILED(status)) *medium = {};
     return status;
 }
