@@ -50,37 +50,6 @@ private:
     ULONG references_ = 1;
 };
 
-// An event sink that answers for the interfaces it is given.
-class FakeEventSink final : public IDispatch {
-public:
-    explicit FakeEventSink(IID events) : events_(events) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != events_) return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override { return --references_; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        ++events;
-        return S_OK;
-    }
-    ULONG References() const { return references_; }
-    int events = 0;
-
-private:
-    IID events_;
-    ULONG references_ = 1;
-};
-
 // A property bag that counts what is read from it and written to it.
 class FakeBag final : public IPropertyBag {
 public:
