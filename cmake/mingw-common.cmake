@@ -10,3 +10,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Programs built here run under Wine, in the build folder's own prefix.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+# The module (the one shared library) links the runtime on the platform's own threads: its folder
+# first, for the start files and the libraries, and without the thread library that the driver of the
+# posix-thread compilers adds.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-runtimes.cmake)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-B${KIV_MODULE_RUNTIME}/ -L${KIV_MODULE_RUNTIME} -no-pthread")

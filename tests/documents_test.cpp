@@ -106,6 +106,8 @@ TEST_F(Documents, AControlInsertedIntoAFileDrawsTheSameInAFreshProcess) {
     std::wstring command = L"\"" + std::wstring(self) +
                            L"\" --gtest_filter=Documents.DISABLED_Reopened --gtest_also_run_disabled_tests";
     ASSERT_TRUE(::SetEnvironmentVariableW(L"KIV_DOCUMENT", file.c_str()));
+    const std::wstring ran = file + L".ran";  // the case writes it: a filter that matched nothing did not
+    ::DeleteFileW(ran.c_str());
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child = {};
@@ -116,6 +118,7 @@ TEST_F(Documents, AControlInsertedIntoAFileDrawsTheSameInAFreshProcess) {
     ASSERT_EQ(::WaitForSingleObject(child.hProcess, 120000), WAIT_OBJECT_0);
     DWORD code = 1;
     EXPECT_TRUE(::GetExitCodeProcess(child.hProcess, &code) && code == 0) << "the fresh process checked the control";
+    EXPECT_TRUE(::DeleteFileW(ran.c_str())) << "the fresh process ran the case";
     ::DeleteFileW(file.c_str());
 }
 
@@ -123,6 +126,10 @@ TEST_F(Documents, AControlInsertedIntoAFileDrawsTheSameInAFreshProcess) {
 TEST_F(Documents, DISABLED_Reopened) {
     wchar_t file[MAX_PATH] = {};
     ASSERT_NE(::GetEnvironmentVariableW(L"KIV_DOCUMENT", file, MAX_PATH), 0u);
+    std::unique_ptr<void, decltype(&::CloseHandle)> ran(
+        ::CreateFileW((std::wstring(file) + L".ran").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+        &::CloseHandle);
+    ASSERT_NE(ran.get(), INVALID_HANDLE_VALUE);
     ASSERT_EQ(::GetModuleHandleW(L"KIVDRAW.OCX"), nullptr) << "a process that has not loaded the module yet";
     ComPtr<IStorage> root, page;
     ComPtr<IStream> expected;
@@ -177,6 +184,8 @@ TEST_F(Documents, TheDataObjectsMetafilesAreTheViewsPixels) {
     ComPtr<_KivCtl> control = NewControl();
     ASSERT_EQ(As<IOleObject>(control)->SetClientSite(&site), S_OK);
     auto data = As<IDataObject>(control);
+    SIZEL extent = {};
+    ASSERT_EQ(As<IOleObject>(control)->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
     for (bool userMode : {false, true}) {
         site.userMode = userMode;
         const auto drawn = Drawn(control.Get());  // through the view's Draw
@@ -193,6 +202,19 @@ TEST_F(Documents, TheDataObjectsMetafilesAreTheViewsPixels) {
                 ::PlayMetaFile(dc, picture->hMF);
                 ::GlobalUnlock(medium.hMetaFilePict);
             });
+            // Both pictures measure the extent in HIMETRIC, as GetExtent gives it.
+            if (format == CF_ENHMETAFILE) {
+                ENHMETAHEADER header = {};
+                ASSERT_NE(::GetEnhMetaFileHeader(medium.hEnhMetaFile, sizeof(header), &header), 0u);
+                EXPECT_TRUE(header.rclFrame.left == 0 && header.rclFrame.top == 0 &&
+                            header.rclFrame.right == extent.cx && header.rclFrame.bottom == extent.cy)
+                    << header.rclFrame.right << " x " << header.rclFrame.bottom;
+            } else {
+                const METAFILEPICT picture = *static_cast<METAFILEPICT*>(::GlobalLock(medium.hMetaFilePict));
+                ::GlobalUnlock(medium.hMetaFilePict);
+                EXPECT_TRUE(picture.mm == MM_ANISOTROPIC && picture.xExt == extent.cx && picture.yExt == extent.cy)
+                    << picture.mm << ": " << picture.xExt << " x " << picture.yExt;
+            }
             ::ReleaseStgMedium(&medium);
             EXPECT_EQ(played, drawn) << "format " << format << ", user mode " << userMode;
         }
@@ -203,6 +225,7 @@ TEST_F(Documents, TheDataObjectsMetafilesAreTheViewsPixels) {
         {{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT | TYMED_HGLOBAL}, S_OK},
         {{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}, DV_E_TYMED},
         {{CF_ENHMETAFILE, nullptr, DVASPECT_ICON, -1, TYMED_ENHMF}, DV_E_FORMATETC},
+        {{CF_ENHMETAFILE, nullptr, DVASPECT_CONTENT, 0, TYMED_ENHMF}, DV_E_LINDEX},
         {{CF_BITMAP, nullptr, DVASPECT_CONTENT, -1, TYMED_GDI}, DV_E_FORMATETC},
     };
     for (auto [asked, status] : queries) {
@@ -335,9 +358,11 @@ TEST_F(Documents, StorageCallsOutOfOrderAndNullPointersAreRefused) {
         {"ISHScCS", {S_OK, S_OK, S_OK, E_UNEXPECTED, E_INVALIDARG, S_OK, S_OK}},
         {"IHHSCC", {S_OK, S_OK, E_UNEXPECTED, E_UNEXPECTED, S_OK, E_UNEXPECTED}},
     };
+    auto references = [](IUnknown* object) { return object->AddRef(), object->Release(); };
     for (const auto& script : scripts) {
         auto persist = As<IPersistStorage>(NewControl());
         ComPtr<IStorage> storage = StorageInMemory();
+        const ULONG held = references(storage.Get());
         for (size_t step = 0; script.calls[step]; ++step) {
             const char call = script.calls[step];
             storage->DestroyElement(L"Contents");
@@ -350,6 +375,9 @@ TEST_F(Documents, StorageCallsOutOfOrderAndNullPointersAreRefused) {
             ComPtr<IStream> contents;
             EXPECT_EQ(storage->OpenStream(L"Contents", nullptr, kRead, 0, contents.Put()) == S_OK,
                       call == 'S' && status == S_OK) << "only a Save in order writes: " << script.calls << " " << step;
+            if (call == 'H') {
+                EXPECT_EQ(references(storage.Get()), held) << "the control let the storage go";
+            }
         }
     }
     auto control = NewControl();

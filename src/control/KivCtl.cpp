@@ -20,7 +20,7 @@ KivCtl::RegistryMaker& KivCtl::MakeRegistry() noexcept {
 }
 
 KivCtl::KivCtl()
-    : host_(static_cast<_KivCtl*>(this), *this,
+    : framework_(static_cast<_KivCtl*>(this), *this,
             {CLSID_KivCtl, DIID___KivCtl, kMiscStatus, VIEWSTATUS_OPAQUE /* the picture covers every pixel */,
              L"KivCtl"}) {}
 
@@ -45,7 +45,7 @@ HRESULT KivCtl::Initialize() noexcept {
         ownerReferences_ = 1;
     });
     Attempt([&] {
-        const std::shared_ptr<host::ControlDC>& dc = host_.DeviceContext();
+        const std::shared_ptr<host::ControlDC>& dc = framework_.DeviceContext();
         Own<KivFactory>(registry_.Get()).SetReferenceDC(platform::HandleToI4(dc->Get()), dc);
     });
     return S_OK;
@@ -54,8 +54,8 @@ HRESULT KivCtl::Initialize() noexcept {
 void KivCtl::Resize() noexcept {
     Boundary(this, ErrorMode::Continue, [&] {
         const TwipsPerPixel twips = ScreenTwipsPerPixel();
-        host_.SetWidth(static_cast<float>(kWidthPixels) * twips.x);
-        host_.SetHeight(static_cast<float>(kHeightPixels) * twips.y);
+        framework_.SetWidth(static_cast<float>(kWidthPixels) * twips.x);
+        framework_.SetHeight(static_cast<float>(kHeightPixels) * twips.y);
     });
 }
 
@@ -74,7 +74,7 @@ void KivCtl::Terminate() noexcept {
 
 STDMETHODIMP KivCtl::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
-    return host_.Find(iid, out) ? S_OK : KivCtlBase::QueryInterface(iid, out);
+    return framework_.Find(iid, out) ? S_OK : KivCtlBase::QueryInterface(iid, out);
 }
 
 void KivCtl::Paint(HDC dc, const RECT& bounds) noexcept { appearance::Paint(dc, bounds); }

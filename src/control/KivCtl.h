@@ -2,7 +2,7 @@
 // device context as the reference for every surface, hands it out as Bitmaps, offers Blit, and keeps
 // its extent at 32 x 31 pixels.
 //
-// Everything that a container asks of a control is its host framework's (host/Control.h): the
+// Everything that a container asks of a control is its host framework's (host/ControlFramework.h): the
 // control answers the framework's notifications (initialise, resize, terminate), paints its stored
 // appearance picture, and reads the device context and the extent that the framework keeps for it.
 // Registration makes it invisible at run time, so the framework shows the picture at design time
@@ -11,7 +11,7 @@
 
 #include "../component/ClassRegistry.h"
 #include "../component/ComObject.h"
-#include "host/Control.h"
+#include "host/ControlFramework.h"
 #include "kiv.h"
 
 namespace kiv {
@@ -19,7 +19,7 @@ namespace kiv {
 class KivCtl;
 using KivCtlBase = ComObject<KivCtl, _KivCtl>;
 
-class KivCtl final : public KivCtlBase, private host::ControlNotifications {
+class KivCtl final : public KivCtlBase, private host::HostedControl {
 public:
     static const CLSID& ClassId() noexcept { return CLSID_KivCtl; }
 
@@ -42,10 +42,10 @@ public:
     void Terminate() noexcept override;
 
     // The host changed the extent (in twips); the resize handler then puts it back to 32 x 31 pixels.
-    void HostSetsExtent(float widthTwips, float heightTwips) noexcept { host_.HostSetsExtent(widthTwips, heightTwips); }
-    float WidthTwips() const noexcept { return host_.Width(); }
-    float HeightTwips() const noexcept { return host_.Height(); }
-    HDC OwnDC() const noexcept { return host_.DeviceContext() ? host_.DeviceContext()->Get() : nullptr; }
+    void HostSetsExtent(float widthTwips, float heightTwips) noexcept { framework_.HostSetsExtent(widthTwips, heightTwips); }
+    float WidthTwips() const noexcept { return framework_.Width(); }
+    float HeightTwips() const noexcept { return framework_.Height(); }
+    HDC OwnDC() const noexcept { return framework_.DeviceContext() ? framework_.DeviceContext()->Get() : nullptr; }
 
     // IUnknown: the base answers _KivCtl, the framework the container's interfaces.
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -66,7 +66,7 @@ private:
     // The appearance: the stored picture over the bounds the framework gives.
     void Paint(HDC dc, const RECT& bounds) noexcept override;
 
-    host::Control host_;
+    host::ControlFramework framework_;
     ComPtr<_KivFactory> registry_;
     ULONG ownerReferences_ = 0;  // references that the library's own objects hold on the control
     bool terminated_ = false;

@@ -17,7 +17,19 @@ kiv_test(test_errors errors_test.cpp refusals_test.cpp)
 # The same through a script client.
 kiv_script_test(script_errors errors.vbs)
 
-# Loads, uses and unloads the built module hundreds of times: the unload gives back what it held.
-kiv_test(test_unload unload_test.cpp)
-add_dependencies(test_unload kivdraw)
-target_link_libraries(test_unload PRIVATE psapi)
+# A host that lives as long as its process, through the registered module: a form that closes the
+# control gets its site and the control freed; and hundreds of cycles of making the control through
+# COM, using all of it on a form's window, letting it go and having COM unload the module, after which
+# nothing of the module's is left. The cycles run in the configurations whose modules ship.
+add_executable(test_long_running_host long_running_host_test.cpp ${KIV_OBJECTS} $<TARGET_OBJECTS:kivres>)
+target_link_libraries(test_long_running_host PRIVATE kivtestsupport GTest::gtest_main psapi)
+add_dependencies(test_long_running_host kivdraw)
+add_test(NAME form_round COMMAND test_long_running_host --gtest_filter=Form.*)
+set(kiv_lifetime_tests form_round)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_test(NAME long_running_host
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/on-display.sh ${CMAKE_BINARY_DIR}/wine-run
+                     $<TARGET_FILE:test_long_running_host> --gtest_filter=LongRunningHost.*)
+    list(APPEND kiv_lifetime_tests long_running_host)
+endif()
+set_tests_properties(${kiv_lifetime_tests} PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)

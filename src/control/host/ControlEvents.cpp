@@ -1,7 +1,7 @@
 // The control's events, class information and quick activation: one connection point for the
 // class's event interface, the class's type information from the module's type library, and the
 // one call in which a form container hands over its site, ambient properties and event sink.
-#include "Control.h"
+#include "ControlFramework.h"
 
 #include "../../component/Boundary.h"
 #include "../../component/Module.h"
@@ -79,7 +79,7 @@ STDMETHODIMP EventPoint::EnumConnections(IEnumConnections** connections) {
 
 // IConnectionPointContainer
 
-STDMETHODIMP Control::EnumConnectionPoints(IEnumConnectionPoints** points) {
+STDMETHODIMP ControlFramework::EnumConnectionPoints(IEnumConnectionPoints** points) {
     if (!points) return E_POINTER;
     *points = nullptr;
     try {
@@ -89,7 +89,7 @@ STDMETHODIMP Control::EnumConnectionPoints(IEnumConnectionPoints** points) {
     }
 }
 
-STDMETHODIMP Control::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+STDMETHODIMP ControlFramework::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
     if (!point) return E_POINTER;
     *point = nullptr;
     if (iid != events_.Events()) return CONNECT_E_NOCONNECTION;
@@ -100,7 +100,7 @@ STDMETHODIMP Control::FindConnectionPoint(REFIID iid, IConnectionPoint** point) 
 
 // IProvideClassInfo2
 
-STDMETHODIMP Control::GetClassInfo(ITypeInfo** info) {
+STDMETHODIMP ControlFramework::GetClassInfo(ITypeInfo** info) {
     if (!info) return E_POINTER;
     *info = nullptr;
     ITypeLib* library = module::TypeLibrary();
@@ -108,7 +108,7 @@ STDMETHODIMP Control::GetClassInfo(ITypeInfo** info) {
     return library->GetTypeInfoOfGuid(class_.clsid, info);
 }
 
-STDMETHODIMP Control::GetGUID(DWORD kind, GUID* guid) {
+STDMETHODIMP ControlFramework::GetGUID(DWORD kind, GUID* guid) {
     if (!guid) return E_POINTER;
     *guid = GUID_NULL;
     if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
@@ -119,7 +119,7 @@ STDMETHODIMP Control::GetGUID(DWORD kind, GUID* guid) {
 // IQuickActivate: what a form container would otherwise do in several calls. The control has no
 // properties to bind, so the container's property sink is not connected.
 
-STDMETHODIMP Control::QuickActivate(QACONTAINER* container, QACONTROL* control) {
+STDMETHODIMP ControlFramework::QuickActivate(QACONTAINER* container, QACONTROL* control) {
     if (!container || !control) return E_POINTER;
     if (container->cbSize < offsetof(QACONTAINER, colorFore) || control->cbSize < sizeof(QACONTROL))
         return E_INVALIDARG;
@@ -128,9 +128,9 @@ STDMETHODIMP Control::QuickActivate(QACONTAINER* container, QACONTROL* control) 
     quickUserMode_ = (container->dwAmbientFlags & QACONTAINER_USERMODE) != 0;
     if (container->pAdviseSink) SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
     control->dwEventCookie = 0;
-    if (container->pUnkEventSink && !quickEvents_ &&
+    if (container->pUnkEventSink && !quickEventCookie_ &&
         SUCCEEDED(events_.Advise(container->pUnkEventSink, &control->dwEventCookie)))
-        quickEvents_ = control->dwEventCookie;
+        quickEventCookie_ = control->dwEventCookie;
     control->dwMiscStatus = class_.miscStatus;
     GetViewStatus(&control->dwViewStatus);
     control->dwPropNotifyCookie = 0;
@@ -138,8 +138,8 @@ STDMETHODIMP Control::QuickActivate(QACONTAINER* container, QACONTROL* control) 
     return S_OK;
 }
 
-STDMETHODIMP Control::SetContentExtent(LPSIZEL size) { return SetExtent(DVASPECT_CONTENT, size); }
+STDMETHODIMP ControlFramework::SetContentExtent(LPSIZEL size) { return SetExtent(DVASPECT_CONTENT, size); }
 
-STDMETHODIMP Control::GetContentExtent(LPSIZEL size) { return GetExtent(DVASPECT_CONTENT, size); }
+STDMETHODIMP ControlFramework::GetContentExtent(LPSIZEL size) { return GetExtent(DVASPECT_CONTENT, size); }
 
 }  // namespace kiv::host

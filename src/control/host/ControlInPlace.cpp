@@ -2,19 +2,19 @@
 // deactivation. A container that can host windowless objects draws the control through its view;
 // any other gets a child window of the control's own on the window it gives, which is the one that
 // GetWindow answers. The control takes no input either way.
-#include "Control.h"
+#include "ControlFramework.h"
 
 #include "../../component/Boundary.h"
 #include "../../platform/ScreenMetrics.h"
 
 namespace kiv::host {
 
-RECT Control::OwnPosition(const RECT& asked) const noexcept {
+RECT ControlFramework::OwnPosition(const RECT& asked) const noexcept {
     const SIZE own = ExtentPixels();
     return {asked.left, asked.top, asked.left + own.cx, asked.top + own.cy};
 }
 
-void Control::Place(const RECT& asked) noexcept {
+void ControlFramework::Place(const RECT& asked) noexcept {
     position_ = OwnPosition(asked);
     const LONG width = asked.right - asked.left;
     const LONG height = asked.bottom - asked.top;
@@ -30,17 +30,17 @@ void Control::Place(const RECT& asked) noexcept {
     // The container hears once where the control really is. A container that places the control
     // again from inside that notification is not told again: that would never end with a container
     // that insists on its own size.
-    if (telling_) return;
+    if (reportingPosition_) return;
     ComPtr<IOleInPlaceSite> site = inPlaceSite_;
     if (!site && clientSite_) site = clientSite_.As<IOleInPlaceSite>(IID_IOleInPlaceSite);
     if (!site) return;
-    telling_ = true;
+    reportingPosition_ = true;
     RECT own = position_;
     site->OnPosRectChange(&own);  // a container that ignores it (E_NOTIMPL) keeps its own idea
-    telling_ = false;
+    reportingPosition_ = false;
 }
 
-HRESULT Control::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept {
+HRESULT ControlFramework::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcept {
     if (inPlaceSite_) {  // already in place: only the position may be new, and the window shows again
         if (position) Place(*position);
         ShowForMode();
@@ -93,19 +93,19 @@ HRESULT Control::ActivateInPlace(IOleClientSite* site, LPCRECT position) noexcep
     return E_FAIL;
 }
 
-void Control::ShowForMode() noexcept {
+void ControlFramework::ShowForMode() noexcept {
     if (window_) window_.Show(Visible());
 }
 
-STDMETHODIMP Control::GetWindow(HWND* window) {
+STDMETHODIMP ControlFramework::GetWindow(HWND* window) {
     if (!window) return E_POINTER;
     *window = window_.Get();
     return window_ ? S_OK : E_FAIL;  // windowless, or not in place
 }
 
-STDMETHODIMP Control::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 
-STDMETHODIMP Control::InPlaceDeactivate() {
+STDMETHODIMP ControlFramework::InPlaceDeactivate() {
     if (!inPlaceSite_) return S_OK;
     detail::CallReference<IUnknown> hold(outer_);
     ComPtr<IOleInPlaceSite> site = std::move(inPlaceSite_);
@@ -115,9 +115,9 @@ STDMETHODIMP Control::InPlaceDeactivate() {
     return S_OK;
 }
 
-STDMETHODIMP Control::UIDeactivate() { return S_OK; }  // never UI-active
+STDMETHODIMP ControlFramework::UIDeactivate() { return S_OK; }  // never UI-active
 
-STDMETHODIMP Control::SetObjectRects(LPCRECT position, LPCRECT clip) {
+STDMETHODIMP ControlFramework::SetObjectRects(LPCRECT position, LPCRECT clip) {
     if (!position) return E_POINTER;
     detail::CallReference<IUnknown> hold(outer_);
     Place(*position);
@@ -125,16 +125,16 @@ STDMETHODIMP Control::SetObjectRects(LPCRECT position, LPCRECT clip) {
     return S_OK;
 }
 
-STDMETHODIMP Control::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
+STDMETHODIMP ControlFramework::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
 
 // Windowless, the container passes on the messages meant for the control. It handles none: the
 // container does what it would do without the control.
-STDMETHODIMP Control::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) {
+STDMETHODIMP ControlFramework::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) {
     if (result) *result = 0;
     return S_FALSE;
 }
 
-STDMETHODIMP Control::GetDropTarget(IDropTarget** target) {
+STDMETHODIMP ControlFramework::GetDropTarget(IDropTarget** target) {
     if (!target) return E_POINTER;
     *target = nullptr;
     return E_NOTIMPL;  // nothing can be dropped on the control

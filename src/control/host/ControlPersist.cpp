@@ -11,7 +11,7 @@
 // controls: bytes there that do not begin as a record of this framework's belong to whatever the
 // container stored next, since this version writes nothing to a stream; the control starts new and
 // leaves them where they are, as earlier versions did.
-#include "Control.h"
+#include "ControlFramework.h"
 
 #include "../../component/Boundary.h"
 
@@ -94,21 +94,21 @@ HRESULT Read(IStream* stream, std::optional<SIZEL>& extent, bool shared) noexcep
 
 }  // namespace
 
-STDMETHODIMP Control::GetClassID(CLSID* clsid) {
+STDMETHODIMP ControlFramework::GetClassID(CLSID* clsid) {
     if (!clsid) return E_POINTER;
     *clsid = class_.clsid;
     return S_OK;
 }
 
-STDMETHODIMP Control::IsDirty() { return S_FALSE; }  // nothing changes what the record says
+STDMETHODIMP ControlFramework::IsDirty() { return S_FALSE; }  // nothing changes what the record says
 
 // The control started before any of these calls (when the class object made it), so InitNew
 // changes nothing, as often as a container calls it.
-STDMETHODIMP Control::InitNew() { return S_OK; }
+STDMETHODIMP ControlFramework::InitNew() { return S_OK; }
 
 // IPersistStreamInit, IPersistStream
 
-STDMETHODIMP Control::Load(LPSTREAM stream) {
+STDMETHODIMP ControlFramework::Load(LPSTREAM stream) {
     if (!stream) return E_POINTER;
     std::optional<SIZEL> extent;
     if (HRESULT status = Read(stream, extent, true); FAILED(status)) return status;
@@ -117,27 +117,28 @@ STDMETHODIMP Control::Load(LPSTREAM stream) {
     return S_OK;
 }
 
-STDMETHODIMP Control::Save(LPSTREAM stream, BOOL) { return stream ? S_OK : E_POINTER; }
+STDMETHODIMP ControlFramework::Save(LPSTREAM stream, BOOL) { return stream ? S_OK : E_POINTER; }
 
-STDMETHODIMP Control::GetSizeMax(ULARGE_INTEGER* size) {
+STDMETHODIMP ControlFramework::GetSizeMax(ULARGE_INTEGER* size) {
     if (!size) return E_POINTER;
     size->QuadPart = 0;
     return S_OK;
 }
 
-// IPersistStorage: the storage is the control's from InitNew or Load on; the container takes it
-// away (HandsOffStorage) or has the control write to it (Save) and then hands it back or gives a
-// new one (SaveCompleted). The control writes only in between.
+// IPersistStorage: the container leads the control through the storage states, from InitNew or
+// Load on: it takes the storage away (HandsOffStorage) or has the control write to it (Save), and
+// then hands it back or gives a new one (SaveCompleted). The control writes only in between. It
+// reads its record once, at Load, and writes it whole at every Save, so it keeps no storage between
+// the calls.
 
-STDMETHODIMP Control::InitNew(IStorage* storage) {
+STDMETHODIMP ControlFramework::InitNew(IStorage* storage) {
     if (!storage) return E_POINTER;
     if (storageState_ != StorageState::Uninitialized) return CO_E_ALREADYINITIALIZED;
-    storage_ = storage;
     storageState_ = StorageState::Normal;
     return S_OK;
 }
 
-STDMETHODIMP Control::Load(IStorage* storage) {
+STDMETHODIMP ControlFramework::Load(IStorage* storage) {
     if (!storage) return E_POINTER;
     if (storageState_ != StorageState::Uninitialized) return CO_E_ALREADYINITIALIZED;
     std::optional<SIZEL> extent;
@@ -148,13 +149,12 @@ STDMETHODIMP Control::Load(IStorage* storage) {
         if (FAILED(status)) return status;
     }
     detail::CallReference<IUnknown> hold(outer_);
-    storage_ = storage;
     storageState_ = StorageState::Normal;
     if (extent) Restore(*extent);
     return S_OK;
 }
 
-STDMETHODIMP Control::Save(IStorage* storage, BOOL) {
+STDMETHODIMP ControlFramework::Save(IStorage* storage, BOOL) {
     if (!storage) return E_POINTER;
     if (storageState_ != StorageState::Normal) return E_UNEXPECTED;
     ComPtr<IStream> contents;
@@ -170,7 +170,7 @@ STDMETHODIMP Control::Save(IStorage* storage, BOOL) {
     return S_OK;
 }
 
-STDMETHODIMP Control::SaveCompleted(IStorage* storage) {
+STDMETHODIMP ControlFramework::SaveCompleted(IStorage* storage) {
     const bool saved = storageState_ == StorageState::NoScribble || storageState_ == StorageState::HandsOffAfterSave;
     switch (storageState_) {
     case StorageState::Uninitialized:
@@ -184,23 +184,21 @@ STDMETHODIMP Control::SaveCompleted(IStorage* storage) {
         break;
     }
     detail::CallReference<IUnknown> hold(outer_);
-    if (storage) storage_ = storage;
     storageState_ = StorageState::Normal;
     if (saved && oleAdvise_) oleAdvise_->SendOnSave();
     return S_OK;
 }
 
-STDMETHODIMP Control::HandsOffStorage() {
+STDMETHODIMP ControlFramework::HandsOffStorage() {
     if (storageState_ == StorageState::Normal) storageState_ = StorageState::HandsOffFromNormal;
     else if (storageState_ == StorageState::NoScribble) storageState_ = StorageState::HandsOffAfterSave;
     else return E_UNEXPECTED;
-    storage_ = nullptr;
     return S_OK;
 }
 
 // IPersistMemory: the record in the buffer's first bytes.
 
-STDMETHODIMP Control::Load(LPVOID memory, ULONG size) {
+STDMETHODIMP ControlFramework::Load(LPVOID memory, ULONG size) {
     if (!memory) return E_POINTER;
     std::optional<SIZEL> extent;
     if (HRESULT status = Read(static_cast<const BYTE*>(memory), std::min(size, kRecordSize), extent); FAILED(status))
@@ -210,7 +208,7 @@ STDMETHODIMP Control::Load(LPVOID memory, ULONG size) {
     return S_OK;
 }
 
-STDMETHODIMP Control::Save(LPVOID memory, BOOL, ULONG size) {
+STDMETHODIMP ControlFramework::Save(LPVOID memory, BOOL, ULONG size) {
     if (!memory) return E_POINTER;
     if (size < kRecordSize) return STG_E_MEDIUMFULL;
     const Record record = Written(ExtentHimetric());
@@ -218,7 +216,7 @@ STDMETHODIMP Control::Save(LPVOID memory, BOOL, ULONG size) {
     return S_OK;
 }
 
-STDMETHODIMP Control::GetSizeMax(ULONG* size) {
+STDMETHODIMP ControlFramework::GetSizeMax(ULONG* size) {
     if (!size) return E_POINTER;
     *size = kRecordSize;
     return S_OK;
@@ -226,8 +224,8 @@ STDMETHODIMP Control::GetSizeMax(ULONG* size) {
 
 // IPersistPropertyBag: a bag holds no record; the control has no properties to put in it.
 
-STDMETHODIMP Control::Load(IPropertyBag* bag, IErrorLog*) { return bag ? S_OK : E_POINTER; }
+STDMETHODIMP ControlFramework::Load(IPropertyBag* bag, IErrorLog*) { return bag ? S_OK : E_POINTER; }
 
-STDMETHODIMP Control::Save(IPropertyBag* bag, BOOL, BOOL) { return bag ? S_OK : E_POINTER; }
+STDMETHODIMP ControlFramework::Save(IPropertyBag* bag, BOOL, BOOL) { return bag ? S_OK : E_POINTER; }
 
 }  // namespace kiv::host

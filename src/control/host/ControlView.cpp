@@ -2,10 +2,9 @@
 // it is not (a control invisible at run time is not drawn while the host program runs), its extent,
 // its hit testing, and the same picture as metafiles for containers that draw an inactive control
 // from its data object.
-#include "Control.h"
+#include "ControlFramework.h"
 
 #include "../../component/Boundary.h"
-#include "../../platform/Handles.h"
 #include "Enumerator.h"
 
 #include <olectl.h>
@@ -55,15 +54,9 @@ void DeleteMetafilePicture(HGLOBAL global) noexcept {
     ::GlobalFree(global);
 }
 
-// The rectangle in HIMETRIC that a reference device's `pixels` cover, as its metafiles measure it.
-RECT FrameOf(HDC reference, SIZE pixels) noexcept {
-    return {0, 0, ::MulDiv(pixels.cx, 100 * ::GetDeviceCaps(reference, HORZSIZE), ::GetDeviceCaps(reference, HORZRES)),
-            ::MulDiv(pixels.cy, 100 * ::GetDeviceCaps(reference, VERTSIZE), ::GetDeviceCaps(reference, VERTRES))};
-}
-
 }  // namespace
 
-bool Control::UserMode() const noexcept {
+bool ControlFramework::UserMode() const noexcept {
     if (quickUserMode_) return *quickUserMode_;
     // The container's ambient properties come through its site's IDispatch; without them the
     // control assumes that the host program runs.
@@ -82,10 +75,14 @@ bool Control::UserMode() const noexcept {
     return user;
 }
 
-bool Control::Visible() const noexcept { return !(class_.miscStatus & OLEMISC_INVISIBLEATRUNTIME) || !UserMode(); }
+bool ControlFramework::Visible() const noexcept { return !(class_.miscStatus & OLEMISC_INVISIBLEATRUNTIME) || !UserMode(); }
 
-void Control::ViewChanged() noexcept {
+void ControlFramework::ViewChanged() noexcept {
     if (dataAdvise_) dataAdvise_->SendOnDataChange(this, 0, 0);
+    TellViewSink();
+}
+
+void ControlFramework::TellViewSink() noexcept {
     if (!viewSink_ || !(viewAspects_ & DVASPECT_CONTENT)) return;
     ComPtr<IAdviseSink> sink = viewSink_;
     if (viewFlags_ & ADVF_ONLYONCE) viewSink_ = nullptr;
@@ -98,7 +95,7 @@ void Control::ViewChanged() noexcept {
     }
 }
 
-STDMETHODIMP Control::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc, LPCRECTL bounds, LPCRECTL,
+STDMETHODIMP ControlFramework::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc, LPCRECTL bounds, LPCRECTL,
                            BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) {
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (!dc) return E_INVALIDARG;
@@ -109,28 +106,30 @@ STDMETHODIMP Control::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC 
     return S_OK;
 }
 
-STDMETHODIMP Control::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colours) {
+STDMETHODIMP ControlFramework::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colours) {
     if (!colours) return E_POINTER;
     *colours = nullptr;
     return S_FALSE;  // no colour set of its own to ask the container for
 }
 
-STDMETHODIMP Control::Freeze(DWORD, LONG, void*, DWORD* freeze) {
+STDMETHODIMP ControlFramework::Freeze(DWORD, LONG, void*, DWORD* freeze) {
     if (freeze) *freeze = 0;
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Control::Unfreeze(DWORD) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::Unfreeze(DWORD) { return E_NOTIMPL; }
 
-STDMETHODIMP Control::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+STDMETHODIMP ControlFramework::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+    detail::CallReference<IUnknown> hold(outer_);
     viewSink_ = sink;
     viewAspects_ = aspects;
     viewFlags_ = flags;
-    if (sink && (flags & ADVF_PRIMEFIRST)) ViewChanged();
+    // Priming is for the new view sink alone: the picture did not change for anyone else.
+    if (sink && (flags & ADVF_PRIMEFIRST)) TellViewSink();
     return S_OK;
 }
 
-STDMETHODIMP Control::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
+STDMETHODIMP ControlFramework::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
     if (aspects) *aspects = viewAspects_;
     if (flags) *flags = viewFlags_;
     if (sink) *sink = ComPtr<IAdviseSink>(viewSink_).Detach();
@@ -138,11 +137,11 @@ STDMETHODIMP Control::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink
 }
 
 // The same extent for every target device as the object's own.
-STDMETHODIMP Control::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) { return GetExtent(aspect, size); }
+STDMETHODIMP ControlFramework::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) { return GetExtent(aspect, size); }
 
 // IViewObjectEx
 
-STDMETHODIMP Control::GetRect(DWORD aspect, LPRECTL rect) {
+STDMETHODIMP ControlFramework::GetRect(DWORD aspect, LPRECTL rect) {
     if (!rect) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     const SIZEL size = ExtentHimetric();
@@ -150,7 +149,7 @@ STDMETHODIMP Control::GetRect(DWORD aspect, LPRECTL rect) {
     return S_OK;
 }
 
-STDMETHODIMP Control::GetViewStatus(DWORD* status) {
+STDMETHODIMP ControlFramework::GetViewStatus(DWORD* status) {
     if (!status) return E_POINTER;
     // Where it is not visible it draws nothing, and the container's own pixels show through.
     *status = Visible() ? class_.viewStatus : 0;
@@ -160,7 +159,7 @@ STDMETHODIMP Control::GetViewStatus(DWORD* status) {
 // A control that takes no input is hit only so that a designer can select it: where it is visible
 // (at design time for a control invisible at run time), inside its rectangle, and close to it within
 // the distance that the container gives.
-STDMETHODIMP Control::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG closeHint, DWORD* hit) {
+STDMETHODIMP ControlFramework::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG closeHint, DWORD* hit) {
     if (!bounds || !hit) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     *hit = HITRESULT_OUTSIDE;
@@ -175,7 +174,7 @@ STDMETHODIMP Control::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location
     return S_OK;
 }
 
-STDMETHODIMP Control::QueryHitRect(DWORD aspect, LPCRECT bounds, LPCRECT location, LONG, DWORD* hit) {
+STDMETHODIMP ControlFramework::QueryHitRect(DWORD aspect, LPCRECT bounds, LPCRECT location, LONG, DWORD* hit) {
     if (!bounds || !location || !hit) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     RECT common = {};
@@ -183,7 +182,7 @@ STDMETHODIMP Control::QueryHitRect(DWORD aspect, LPCRECT bounds, LPCRECT locatio
     return S_OK;
 }
 
-STDMETHODIMP Control::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC, DVEXTENTINFO* info, LPSIZEL size) {
+STDMETHODIMP ControlFramework::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC, DVEXTENTINFO* info, LPSIZEL size) {
     if (!info || !size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (info->cb < sizeof(DVEXTENTINFO)) return E_INVALIDARG;
@@ -194,19 +193,17 @@ STDMETHODIMP Control::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC,
 
 // IDataObject: the picture as metafiles, exactly what the view draws at the control's extent.
 
-HRESULT Control::Render(const FORMATETC& format, STGMEDIUM& medium) {
+HRESULT ControlFramework::Render(const FORMATETC& format, STGMEDIUM& medium) {
     const SIZE pixels = ExtentPixels();
     const RECTL bounds = {0, 0, pixels.cx, pixels.cy};
     auto draw = [&](HDC dc) {
         return Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0);
     };
+    // Both pictures measure the control's extent in HIMETRIC, as GetExtent gives it.
+    const SIZEL size = ExtentHimetric();
     if (format.cfFormat == CF_ENHMETAFILE) {
-        // Drawn in the screen's pixels, framed so that it plays back at the same size.
-        RECT frame;
-        {
-            platform::ScreenDC screen;
-            frame = FrameOf(screen.Get(), pixels);
-        }
+        // Drawn in the screen's pixels, as the screen's own metafiles are.
+        const RECT frame = {0, 0, size.cx, size.cy};
         Owned<HDC, DeleteRecording> recording(::CreateEnhMetaFileW(nullptr, nullptr, &frame, nullptr));
         if (!recording) return E_OUTOFMEMORY;
         if (HRESULT status = draw(recording.get()); FAILED(status)) return status;
@@ -225,7 +222,6 @@ HRESULT Control::Render(const FORMATETC& format, STGMEDIUM& medium) {
     if (HRESULT status = draw(recording.get()); FAILED(status)) return status;
     auto* picture = static_cast<METAFILEPICT*>(::GlobalLock(global.get()));
     if (!picture) return E_OUTOFMEMORY;
-    const SIZEL size = ExtentHimetric();
     *picture = {MM_ANISOTROPIC, size.cx, size.cy, ::CloseMetaFile(recording.release())};
     const bool made = picture->hMF != nullptr;
     ::GlobalUnlock(global.get());
@@ -235,7 +231,7 @@ HRESULT Control::Render(const FORMATETC& format, STGMEDIUM& medium) {
     return S_OK;
 }
 
-STDMETHODIMP Control::GetData(FORMATETC* format, STGMEDIUM* medium) {
+STDMETHODIMP ControlFramework::GetData(FORMATETC* format, STGMEDIUM* medium) {
     if (!medium) return E_POINTER;
     *medium = {};
     const FORMATETC* offered = nullptr;
@@ -247,23 +243,23 @@ STDMETHODIMP Control::GetData(FORMATETC* format, STGMEDIUM* medium) {
     return status;
 }
 
-STDMETHODIMP Control::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
 
-STDMETHODIMP Control::QueryGetData(FORMATETC* format) {
+STDMETHODIMP ControlFramework::QueryGetData(FORMATETC* format) {
     const FORMATETC* offered = nullptr;
     return Offered(format, &offered);
 }
 
-STDMETHODIMP Control::GetCanonicalFormatEtc(FORMATETC* format, FORMATETC* canonical) {
+STDMETHODIMP ControlFramework::GetCanonicalFormatEtc(FORMATETC* format, FORMATETC* canonical) {
     if (!format || !canonical) return E_INVALIDARG;
     *canonical = *format;
     canonical->ptd = nullptr;
     return DATA_S_SAMEFORMATETC;  // the picture is the same for every target device
 }
 
-STDMETHODIMP Control::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
 
-STDMETHODIMP Control::EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) {
+STDMETHODIMP ControlFramework::EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) {
     if (!formats) return E_POINTER;
     *formats = nullptr;
     if (direction != DATADIR_GET) return E_NOTIMPL;  // nothing can be set
@@ -275,7 +271,7 @@ STDMETHODIMP Control::EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) {
     }
 }
 
-STDMETHODIMP Control::DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) {
+STDMETHODIMP ControlFramework::DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) {
     if (!connection) return E_POINTER;
     *connection = 0;
     if (!sink) return E_INVALIDARG;
@@ -287,11 +283,11 @@ STDMETHODIMP Control::DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink,
     return dataAdvise_->Advise(this, format, flags, sink, connection);
 }
 
-STDMETHODIMP Control::DUnadvise(DWORD connection) {
+STDMETHODIMP ControlFramework::DUnadvise(DWORD connection) {
     return dataAdvise_ ? dataAdvise_->Unadvise(connection) : OLE_E_NOCONNECTION;
 }
 
-STDMETHODIMP Control::EnumDAdvise(IEnumSTATDATA** advises) {
+STDMETHODIMP ControlFramework::EnumDAdvise(IEnumSTATDATA** advises) {
     if (!advises) return E_POINTER;
     *advises = nullptr;
     return dataAdvise_ ? dataAdvise_->EnumAdvise(advises) : S_OK;  // none: an empty answer

@@ -1,7 +1,7 @@
 #include "ControlWindow.h"
 
 #include "../../component/Module.h"
-#include "Control.h"
+#include "ControlFramework.h"
 
 #include <memory>
 #include <type_traits>
@@ -39,7 +39,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         PaintScope paint(window);
         RECT client = {};
         ::GetClientRect(window, &client);
-        auto* control = reinterpret_cast<ControlNotifications*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* control = reinterpret_cast<HostedControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
         if (paint.Dc() && control) control->Paint(paint.Dc(), client);
         return 0;
     }
@@ -98,7 +98,7 @@ private:
     ATOM atom_ = 0;
 };
 
-ControlWindow::ControlWindow(HWND parent, const RECT& position, bool visible, ControlNotifications& control) noexcept
+ControlWindow::ControlWindow(HWND parent, const RECT& position, bool visible, HostedControl& control) noexcept
     : class_(ControlWindowClass::Acquire()) {
     if (!class_) return;
     const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (visible ? WS_VISIBLE : 0);

@@ -10,7 +10,7 @@
 
 namespace kiv::host {
 
-class ControlNotifications;
+class HostedControl;
 
 class ControlWindowClass;
 
@@ -19,7 +19,7 @@ public:
     ControlWindow() noexcept = default;
     // A child of `parent` at `position` (in the parent's client coordinates) that `control` paints;
     // empty when the window cannot be made.
-    ControlWindow(HWND parent, const RECT& position, bool visible, ControlNotifications& control) noexcept;
+    ControlWindow(HWND parent, const RECT& position, bool visible, HostedControl& control) noexcept;
     ControlWindow(ControlWindow&& other) noexcept;
     ControlWindow& operator=(ControlWindow&& other) noexcept;
     ~ControlWindow();

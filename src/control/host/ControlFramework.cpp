@@ -1,6 +1,6 @@
 // The framework as an OLE object and an OLE control: its container site, verbs, extent, misc status,
 // advise sinks and the control-level notifications.
-#include "Control.h"
+#include "ControlFramework.h"
 
 #include "../../component/Boundary.h"
 #include "../../platform/ScreenMetrics.h"
@@ -14,16 +14,16 @@
 
 namespace kiv::host {
 
-Control::Control(IUnknown* outer, ControlNotifications& control, const ControlClass& description)
+ControlFramework::ControlFramework(IUnknown* outer, HostedControl& control, const ControlClass& description)
     : outer_(outer),
       control_(control),
       class_(description),
       dc_(std::make_shared<ControlDC>()),
       events_(this, description.events) {}
 
-Control::~Control() = default;
+ControlFramework::~ControlFramework() = default;
 
-bool Control::Find(REFIID iid, void** out) noexcept {
+bool ControlFramework::Find(REFIID iid, void** out) noexcept {
     IUnknown* found = nullptr;
     if (iid == IID_IOleObject) found = static_cast<IOleObject*>(this);
     else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject || iid == IID_IOleInPlaceObjectWindowless)
@@ -46,23 +46,23 @@ bool Control::Find(REFIID iid, void** out) noexcept {
     return true;
 }
 
-void Control::HostSetsExtent(float widthTwips, float heightTwips) noexcept {
+void ControlFramework::HostSetsExtent(float widthTwips, float heightTwips) noexcept {
     widthTwips_ = widthTwips;
     heightTwips_ = heightTwips;
     control_.Resize();
 }
 
 // 2540 HIMETRIC units and 1440 twips are one inch each.
-float Control::HimetricToTwips(LONG himetric) noexcept { return static_cast<float>(himetric) * 1440.0f / 2540.0f; }
+float ControlFramework::HimetricToTwips(LONG himetric) noexcept { return static_cast<float>(himetric) * 1440.0f / 2540.0f; }
 
-SIZE Control::TwipsToPixels(float widthTwips, float heightTwips) noexcept {
+SIZE ControlFramework::TwipsToPixels(float widthTwips, float heightTwips) noexcept {
     const TwipsPerPixel twips = ScreenTwipsPerPixel();
     return {std::lround(widthTwips / twips.x), std::lround(heightTwips / twips.y)};
 }
 
-SIZE Control::ExtentPixels() const noexcept { return TwipsToPixels(widthTwips_, heightTwips_); }
+SIZE ControlFramework::ExtentPixels() const noexcept { return TwipsToPixels(widthTwips_, heightTwips_); }
 
-SIZEL Control::ExtentHimetric() const noexcept {
+SIZEL ControlFramework::ExtentHimetric() const noexcept {
     // Pixels of the screen, then HIMETRIC (2540 to the inch) at the screen's pixels per inch.
     const TwipsPerPixel twips = ScreenTwipsPerPixel();
     const int dpiX = static_cast<int>(std::lround(1440.0f / twips.x));
@@ -71,49 +71,62 @@ SIZEL Control::ExtentHimetric() const noexcept {
     return {::MulDiv(pixels.cx, 2540, dpiX), ::MulDiv(pixels.cy, 2540, dpiY)};
 }
 
-void Control::Restore(const SIZEL& himetric) noexcept {
+void ControlFramework::Restore(const SIZEL& himetric) noexcept {
     HostSetsExtent(HimetricToTwips(himetric.cx), HimetricToTwips(himetric.cy));
 }
 
-STDMETHODIMP Control::SetClientSite(IOleClientSite* site) {
+// A new site, or none: what the control took from the old one goes with it, the in-place site of a
+// container that leaves without deactivating first, and the UserMode that quick activation gave
+// with it.
+STDMETHODIMP ControlFramework::SetClientSite(IOleClientSite* site) {
     detail::CallReference<IUnknown> hold(outer_);
-    if (!site) InPlaceDeactivate();  // a container that leaves without deactivating first
+    if (!site) InPlaceDeactivate();
+    quickUserMode_.reset();
     clientSite_ = site;
     return S_OK;
 }
 
-STDMETHODIMP Control::GetClientSite(IOleClientSite** site) {
+STDMETHODIMP ControlFramework::GetClientSite(IOleClientSite** site) {
     if (!site) return E_POINTER;
     *site = ComPtr<IOleClientSite>(clientSite_).Detach();
     return S_OK;
 }
 
-STDMETHODIMP Control::SetHostNames(LPCOLESTR, LPCOLESTR) {
+STDMETHODIMP ControlFramework::SetHostNames(LPCOLESTR, LPCOLESTR) {
     return S_OK;  // the control opens no frame window that could show them
 }
 
 // Closing the control is its end as the container sees it: out of in-place activity, the advise
-// sinks told, the event sink that quick activation connected let go, and the control's termination.
-STDMETHODIMP Control::Close(DWORD) {
+// sinks told, and the control's termination. Everything that the control holds for its container's
+// notifications goes too: the view's sink, the sinks of the OLE and data advise holders and the event
+// sink that quick activation connected. A form's site is often all of these and holds the control
+// itself; were any kept, neither would ever be freed. They go after the control has terminated, so
+// that a sink's release that calls back finds the control closed.
+STDMETHODIMP ControlFramework::Close(DWORD) {
     detail::CallReference<IUnknown> hold(outer_);
     InPlaceDeactivate();
     if (oleAdvise_) oleAdvise_->SendOnClose();
-    if (const DWORD connection = std::exchange(quickEvents_, 0)) events_.Unadvise(connection);
+    ComPtr<IAdviseSink> viewSink = std::move(viewSink_);
+    viewAspects_ = 0;
+    viewFlags_ = 0;
+    ComPtr<IOleAdviseHolder> oleAdvise = std::move(oleAdvise_);
+    ComPtr<IDataAdviseHolder> dataAdvise = std::move(dataAdvise_);
+    if (const DWORD connection = std::exchange(quickEventCookie_, 0)) events_.Unadvise(connection);
     control_.Terminate();
     return S_OK;  // never dirty: nothing to save first
 }
 
-STDMETHODIMP Control::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
 
-STDMETHODIMP Control::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
+STDMETHODIMP ControlFramework::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
     if (!moniker) return E_POINTER;
     *moniker = nullptr;
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Control::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
 
-STDMETHODIMP Control::GetClipboardData(DWORD, IDataObject** data) {
+STDMETHODIMP ControlFramework::GetClipboardData(DWORD, IDataObject** data) {
     if (!data) return E_POINTER;
     *data = nullptr;
     return E_NOTIMPL;
@@ -122,7 +135,7 @@ STDMETHODIMP Control::GetClipboardData(DWORD, IDataObject** data) {
 // The control's only way of being active is in place, without the focus: every verb that asks to
 // show or activate it does that, and hiding takes its window (if it has one) off the container's.
 // It has no window to open and no property pages, and no verbs of its own beyond the primary one.
-STDMETHODIMP Control::DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, HWND, LPCRECT position) {
+STDMETHODIMP ControlFramework::DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, HWND, LPCRECT position) {
     detail::CallReference<IUnknown> hold(outer_);
     IOleClientSite* site = activeSite ? activeSite : clientSite_.Get();
     switch (verb) {
@@ -147,23 +160,23 @@ STDMETHODIMP Control::DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG,
     }
 }
 
-STDMETHODIMP Control::EnumVerbs(IEnumOLEVERB** verbs) {
+STDMETHODIMP ControlFramework::EnumVerbs(IEnumOLEVERB** verbs) {
     if (!verbs) return E_POINTER;
     *verbs = nullptr;
     return OLEOBJ_E_NOVERBS;  // no verbs to list on a menu
 }
 
-STDMETHODIMP Control::Update() { return S_OK; }
+STDMETHODIMP ControlFramework::Update() { return S_OK; }
 
-STDMETHODIMP Control::IsUpToDate() { return S_OK; }
+STDMETHODIMP ControlFramework::IsUpToDate() { return S_OK; }
 
-STDMETHODIMP Control::GetUserClassID(CLSID* clsid) {
+STDMETHODIMP ControlFramework::GetUserClassID(CLSID* clsid) {
     if (!clsid) return E_POINTER;
     *clsid = class_.clsid;
     return S_OK;
 }
 
-STDMETHODIMP Control::GetUserType(DWORD, LPOLESTR* userType) {
+STDMETHODIMP ControlFramework::GetUserType(DWORD, LPOLESTR* userType) {
     if (!userType) return E_POINTER;
     const size_t bytes = (std::wcslen(class_.userType) + 1) * sizeof(wchar_t);
     *userType = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
@@ -177,7 +190,7 @@ STDMETHODIMP Control::GetUserType(DWORD, LPOLESTR* userType) {
 // one instead of stretching the picture; the same size in whole pixels is that size, however the
 // container rounded it to HIMETRIC. A container learns the kept size from GetExtent (or, in place,
 // from OnPosRectChange when it positions the control).
-STDMETHODIMP Control::SetExtent(DWORD aspect, SIZEL* size) {
+STDMETHODIMP ControlFramework::SetExtent(DWORD aspect, SIZEL* size) {
     if (!size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     detail::CallReference<IUnknown> hold(outer_);
@@ -189,14 +202,14 @@ STDMETHODIMP Control::SetExtent(DWORD aspect, SIZEL* size) {
     return asked.cx == kept.cx && asked.cy == kept.cy ? S_OK : E_FAIL;
 }
 
-STDMETHODIMP Control::GetExtent(DWORD aspect, SIZEL* size) {
+STDMETHODIMP ControlFramework::GetExtent(DWORD aspect, SIZEL* size) {
     if (!size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     *size = ExtentHimetric();
     return S_OK;
 }
 
-STDMETHODIMP Control::Advise(IAdviseSink* sink, DWORD* connection) {
+STDMETHODIMP ControlFramework::Advise(IAdviseSink* sink, DWORD* connection) {
     if (!connection) return E_POINTER;
     *connection = 0;
     if (!oleAdvise_) {
@@ -206,27 +219,27 @@ STDMETHODIMP Control::Advise(IAdviseSink* sink, DWORD* connection) {
     return oleAdvise_->Advise(sink, connection);
 }
 
-STDMETHODIMP Control::Unadvise(DWORD connection) {
+STDMETHODIMP ControlFramework::Unadvise(DWORD connection) {
     return oleAdvise_ ? oleAdvise_->Unadvise(connection) : OLE_E_NOCONNECTION;
 }
 
-STDMETHODIMP Control::EnumAdvise(IEnumSTATDATA** advises) {
+STDMETHODIMP ControlFramework::EnumAdvise(IEnumSTATDATA** advises) {
     if (!advises) return E_POINTER;
     *advises = nullptr;
     return oleAdvise_ ? oleAdvise_->EnumAdvise(advises) : S_OK;  // none: an empty answer
 }
 
-STDMETHODIMP Control::GetMiscStatus(DWORD aspect, DWORD* status) {
+STDMETHODIMP ControlFramework::GetMiscStatus(DWORD aspect, DWORD* status) {
     if (!status) return E_POINTER;
     *status = aspect == DVASPECT_CONTENT ? class_.miscStatus : 0;
     return S_OK;
 }
 
-STDMETHODIMP Control::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
 
 // IOleControl
 
-STDMETHODIMP Control::GetControlInfo(CONTROLINFO* info) {
+STDMETHODIMP ControlFramework::GetControlInfo(CONTROLINFO* info) {
     if (!info) return E_POINTER;
     // No mnemonics and no default or cancel button behaviour.
     info->hAccel = nullptr;
@@ -235,9 +248,9 @@ STDMETHODIMP Control::GetControlInfo(CONTROLINFO* info) {
     return S_OK;
 }
 
-STDMETHODIMP Control::OnMnemonic(MSG*) { return E_NOTIMPL; }
+STDMETHODIMP ControlFramework::OnMnemonic(MSG*) { return E_NOTIMPL; }
 
-STDMETHODIMP Control::OnAmbientPropertyChange(DISPID id) {
+STDMETHODIMP ControlFramework::OnAmbientPropertyChange(DISPID id) {
     // The only ambient property that changes the control's look is UserMode, for a control that is
     // invisible at run time. From now on the site's own answer counts, not quick activation's.
     if (id != DISPID_AMBIENT_USERMODE && id != DISPID_UNKNOWN) return S_OK;
@@ -248,10 +261,8 @@ STDMETHODIMP Control::OnAmbientPropertyChange(DISPID id) {
     return S_OK;
 }
 
-STDMETHODIMP Control::FreezeEvents(BOOL freeze) {
-    // Counted as containers expect; the control has no events to hold back.
-    eventFreezes_ += freeze ? 1 : (eventFreezes_ > 0 ? -1 : 0);
-    return S_OK;
+STDMETHODIMP ControlFramework::FreezeEvents(BOOL) {
+    return S_OK;  // the control raises no events to hold back
 }
 
 }  // namespace kiv::host

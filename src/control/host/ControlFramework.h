@@ -2,14 +2,15 @@
 // so that the control itself only answers its own notifications (resize, terminate), draws its own
 // appearance, and reads the device context and the extent that the framework keeps for it.
 //
-// A control composes one Control and asks it first in its QueryInterface. The framework's interfaces
-// have no identity or reference count of their own: they are the control's, through `outer`.
+// A control composes one ControlFramework and asks it first in its QueryInterface. The framework's
+// interfaces have no identity or reference count of their own: they are the control's, through
+// `outer`.
 // Towards a container the framework is an in-place object that never takes the focus or becomes
 // UI-active, windowless where the site can host it so and otherwise in a child window of its own
 // (ControlWindow.h); a document's embedded object that stores itself in a storage, a stream or a
 // buffer; a data object that renders the control's picture as metafiles; and a control that form
 // containers set up in one call. The methods are spread over files by interface group:
-// Control.cpp (IOleObject, IOleControl), ControlInPlace.cpp (IOleInPlaceObjectWindowless),
+// ControlFramework.cpp (IOleObject, IOleControl), ControlInPlace.cpp (IOleInPlaceObjectWindowless),
 // ControlView.cpp (IViewObjectEx, IDataObject), ControlPersist.cpp (the persistence interfaces),
 // ControlEvents.cpp (connection points, class information, IQuickActivate).
 #pragma once
@@ -36,10 +37,12 @@ struct ControlClass {
     const wchar_t* userType;
 };
 
-// The control's side of the framework: its notifications and its appearance.
-class ControlNotifications {
+// The control that the framework hosts, as the framework calls it: its notifications and its
+// appearance.
+class HostedControl {
 public:
-    // The host changed the extent; the control may set it again through Control::SetWidth/SetHeight.
+    // The host changed the extent; the control may set it again through
+    // ControlFramework::SetWidth/SetHeight.
     virtual void Resize() noexcept = 0;
     // The container closed the control: its end as the container sees it.
     virtual void Terminate() noexcept = 0;
@@ -48,27 +51,27 @@ public:
     virtual void Paint(HDC dc, const RECT& bounds) noexcept = 0;
 
 protected:
-    ~ControlNotifications() = default;
+    ~HostedControl() = default;
 };
 
-class Control final : public IOleObject,
-                      public IOleInPlaceObjectWindowless,
-                      public IOleControl,
-                      public IViewObjectEx,
-                      public IDataObject,
-                      public IQuickActivate,
-                      public IPersistStreamInit,
-                      public IPersistStream,
-                      public IPersistStorage,
-                      public IPersistMemory,
-                      public IPersistPropertyBag,
-                      public IConnectionPointContainer,
-                      public IProvideClassInfo2 {
+class ControlFramework final : public IOleObject,
+                               public IOleInPlaceObjectWindowless,
+                               public IOleControl,
+                               public IViewObjectEx,
+                               public IDataObject,
+                               public IQuickActivate,
+                               public IPersistStreamInit,
+                               public IPersistStream,
+                               public IPersistStorage,
+                               public IPersistMemory,
+                               public IPersistPropertyBag,
+                               public IConnectionPointContainer,
+                               public IProvideClassInfo2 {
 public:
-    Control(IUnknown* outer, ControlNotifications& control, const ControlClass& description);
-    Control(const Control&) = delete;
-    Control& operator=(const Control&) = delete;
-    ~Control();
+    ControlFramework(IUnknown* outer, HostedControl& control, const ControlClass& description);
+    ControlFramework(const ControlFramework&) = delete;
+    ControlFramework& operator=(const ControlFramework&) = delete;
+    ~ControlFramework();
 
     // The framework's interfaces and the ones that they extend, for the control's QueryInterface:
     // true, with a counted reference in `out`, when the framework answers `iid`.
@@ -217,11 +220,13 @@ private:
     void ShowForMode() noexcept;
     // The picture changed: the view's and the data's sinks hear of it.
     void ViewChanged() noexcept;
+    // The view's sink hears that the picture changed, as far as it asked to.
+    void TellViewSink() noexcept;
     // The control's picture at its extent as a metafile of the asked format, in `medium`.
     HRESULT Render(const FORMATETC& format, STGMEDIUM& medium);
 
     IUnknown* outer_;  // the control; not counted (the framework is part of it)
-    ControlNotifications& control_;
+    HostedControl& control_;
     ControlClass class_;
     std::shared_ptr<ControlDC> dc_;
     float widthTwips_ = 0;
@@ -238,12 +243,12 @@ private:
     DWORD viewAspects_ = 0;
     DWORD viewFlags_ = 0;
     RECT position_ = {};
-    bool telling_ = false;  // OnPosRectChange is under way: a nested placement tells nobody
-    LONG eventFreezes_ = 0;
+    bool reportingPosition_ = false;     // OnPosRectChange is under way: a nested placement tells nobody
     std::optional<bool> quickUserMode_;  // UserMode as quick activation gave it, until it changes
-    DWORD quickEvents_ = 0;              // the connection that quick activation made
+    DWORD quickEventCookie_ = 0;         // the connection that quick activation made
+    // How far the container led the storage calls. No storage is kept: each call reads or writes the
+    // one that it is passed.
     StorageState storageState_ = StorageState::Uninitialized;
-    ComPtr<IStorage> storage_;
     EventPoint events_;
 };
 
