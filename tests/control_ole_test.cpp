@@ -10,6 +10,7 @@
 #include "control/KivCtl.h"
 #include "registry/KivFactory.h"
 
+#include <objsafe.h>
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -135,7 +136,8 @@ TEST_F(Ole, EveryInterfaceIsTheSameObject) {
                               IID_IOleControl,       IID_IViewObject,        IID_IViewObject2,
                               IID_IPersist,          IID_IPersistStreamInit, IID_IPersistPropertyBag,
                               IID_IConnectionPointContainer, IID_IProvideClassInfo, IID_IProvideClassInfo2,
-                              IID_IDispatch,         IID__KivCtl,            IID_IOleInPlaceObjectWindowless};
+                              IID_IDispatch,         IID__KivCtl,            IID_IOleInPlaceObjectWindowless,
+                              IID_IObjectSafety};
     for (const IID& iid : interfaces) {
         ComPtr<IUnknown> asked = As<IUnknown>(iid);
         ASSERT_TRUE(asked) << "interface #" << (&iid - interfaces);
@@ -507,6 +509,36 @@ TEST_F(Ole, ThereIsNothingToLoadOrSave) {
     EXPECT_EQ(bag->Load(&values, nullptr), S_OK);
     EXPECT_EQ(values.writes, 0);
     EXPECT_EQ(values.reads, 0);
+}
+
+// Safe to initialise from any stored data, through every interface that loads it; nothing is safe
+// for a script that the container does not trust.
+TEST_F(Ole, ItIsSafeToInitialiseFromStoredDataAndNotForScripting) {
+    auto safety = As<IObjectSafety>(IID_IObjectSafety);
+    ASSERT_TRUE(safety);
+    constexpr DWORD kData = INTERFACESAFE_FOR_UNTRUSTED_DATA, kCaller = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+    const struct { const IID* iid; DWORD asked; DWORD supported; HRESULT answer; } cases[] = {
+        {&IID_IPersistStorage, kData, kData, S_OK},
+        {&IID_IPersistStreamInit, kData, kData, S_OK},
+        {&IID_IPersistPropertyBag, kData, kData, S_OK},
+        {&IID_IPersistMemory, kData | kCaller, kData, E_FAIL},
+        {&IID_IDispatch, kCaller, 0, E_FAIL},
+        {&IID__KivCtl, kCaller, 0, E_FAIL},
+        {&IID_IOleObject, kData, 0, E_FAIL},
+        {&IID_IClassFactory, kData, 0, E_NOINTERFACE},
+    };
+    for (const auto& [iid, asked, supported, answer] : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << GuidText(*iid).c_str());
+        DWORD offered = 99, enabled = 99;
+        EXPECT_EQ(safety->GetInterfaceSafetyOptions(*iid, &offered, &enabled),
+                  answer == E_NOINTERFACE ? E_NOINTERFACE : S_OK);
+        EXPECT_TRUE(offered == supported && enabled == 0) << offered << ", " << enabled;
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(*iid, asked, asked), answer);
+        EXPECT_EQ(safety->GetInterfaceSafetyOptions(*iid, &offered, &enabled) == S_OK ? enabled : 0,
+                  answer == S_OK ? asked : 0) << "turned on only where it is declared";
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(*iid, asked, 0), answer == E_NOINTERFACE ? answer : S_OK)
+            << "turning it off again";
+    }
 }
 
 // ---- class information and events ----------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "PeImage.h"
 #include "TestSupport.h"
 
+#include <objsafe.h>
 #include <oleauto.h>
 #include <olectl.h>
 
@@ -82,6 +83,9 @@ void ExpectRegistered(const std::wstring& modulePath) {
     EXPECT_EQ(ReadString(kCtl + L"\\MiscStatus").value_or(L"?"), L"0");
     EXPECT_EQ(ReadString(kCtl + L"\\MiscStatus\\1").value_or(L""), L"148881");  // 0x24591
     EXPECT_EQ(Lower(ReadString(kCtl + L"\\ToolboxBitmap32").value_or(L"")), module + L", 30000");
+    // Safe to initialise from stored data, and not marked safe for scripting.
+    EXPECT_TRUE(KeyExists(kCtl + L"\\Implemented Categories\\" + GuidText(CATID_SafeForInitializing)));
+    EXPECT_FALSE(KeyExists(kCtl + L"\\Implemented Categories\\" + GuidText(CATID_SafeForScripting)));
     // Only the control is a control.
     EXPECT_FALSE(KeyExists(kFactory + L"\\Control"));
     EXPECT_FALSE(KeyExists(kBitmap + L"\\Control"));

@@ -4,6 +4,7 @@
 #include "Module.h"
 #include "kiv.h"
 
+#include <objsafe.h>
 #include <oleauto.h>
 
 #include <optional>
@@ -60,6 +61,9 @@ std::vector<Value> Values(const std::wstring& path) {
     values.push_back({control + L"\\MiscStatus", L"", L"0"});
     values.push_back({control + L"\\MiscStatus\\1", L"", Decimal(kMiscStatus)});
     values.push_back({control + L"\\ToolboxBitmap32", L"", path + L", " + Decimal(kToolboxBitmap)});
+    // Safe to initialise from stored data (its IObjectSafety says the same), and nothing more: it is
+    // not marked safe for scripting.
+    values.push_back({control + L"\\Implemented Categories\\" + GuidText(CATID_SafeForInitializing), L"", L""});
     values.push_back({kProgId, L"", L"KivCtl"});
     values.push_back({std::wstring(kProgId) + L"\\CLSID", L"", GuidText(CLSID_KivCtl)});
     values.push_back({std::wstring(kProgId) + L"\\CurVer", L"", kProgIdVersion});

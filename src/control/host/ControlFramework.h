@@ -12,7 +12,8 @@
 // containers set up in one call. The methods are spread over files by interface group:
 // ControlFramework.cpp (IOleObject, IOleControl), ControlInPlace.cpp (IOleInPlaceObjectWindowless),
 // ControlView.cpp (IViewObjectEx, IDataObject), ControlPersist.cpp (the persistence interfaces),
-// ControlEvents.cpp (connection points, class information, IQuickActivate).
+// ControlEvents.cpp (connection points, class information, IQuickActivate), ControlSafety.cpp
+// (IObjectSafety).
 #pragma once
 
 #include "../../component/ComPtr.h"
@@ -20,6 +21,7 @@
 #include "ControlWindow.h"
 #include "EventPoint.h"
 
+#include <objsafe.h>
 #include <ocidl.h>
 #include <oleidl.h>
 
@@ -66,7 +68,8 @@ class ControlFramework final : public IOleObject,
                                public IPersistMemory,
                                public IPersistPropertyBag,
                                public IConnectionPointContainer,
-                               public IProvideClassInfo2 {
+                               public IProvideClassInfo2,
+                               public IObjectSafety {
 public:
     ControlFramework(IUnknown* outer, HostedControl& control, const ControlClass& description);
     ControlFramework(const ControlFramework&) = delete;
@@ -191,6 +194,10 @@ public:
     STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
     STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
 
+    // IObjectSafety
+    STDMETHODIMP GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override;
+    STDMETHODIMP SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override;
+
 private:
     // The states of a storage object, as its container leads it through them.
     enum class StorageState { Uninitialized, Normal, NoScribble, HandsOffFromNormal, HandsOffAfterSave };
@@ -249,6 +256,7 @@ private:
     // How far the container led the storage calls. No storage is kept: each call reads or writes the
     // one that it is passed.
     StorageState storageState_ = StorageState::Uninitialized;
+    DWORD safetyEnabled_ = 0;  // the INTERFACESAFE options that a container turned on
     EventPoint events_;
 };
 
