@@ -73,7 +73,8 @@ extern "C" ExceptionRecord* __cxa_get_globals() noexcept {
     // end the process.
     if (slot == FLS_OUT_OF_INDEXES) std::terminate();
     if (auto* record = static_cast<ExceptionRecord*>(::FlsGetValue(slot))) return record;
-    auto* record = static_cast<ExceptionRecord*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ExceptionRecord)));
+    auto* record =
+        static_cast<ExceptionRecord*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ExceptionRecord)));
     if (!record) std::terminate();
     if (!::FlsSetValue(slot, record)) {
         FreeRecord(record);

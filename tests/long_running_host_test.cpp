@@ -309,10 +309,11 @@ TEST_F(Form, ClosingTheControlFreesTheSiteThatOwnsItAndThenTheControl) {
     ASSERT_NE(answer.dwEventCookie, 0u);
     FORMATETC format = {CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
     DWORD connection = 0;
-    ASSERT_EQ(As<IDataObject>(site->control)->DAdvise(&format, 0, static_cast<IAdviseSinkEx*>(site), &connection), S_OK);
+    IAdviseSinkEx* sink = site;
+    ASSERT_EQ(As<IDataObject>(site->control)->DAdvise(&format, 0, sink, &connection), S_OK);
     // A view sink primed when it is set hears of the picture at once; the data's sinks hear nothing,
     // for nothing changed.
-    ASSERT_EQ(As<IViewObject>(site->control)->SetAdvise(DVASPECT_CONTENT, ADVF_PRIMEFIRST, static_cast<IAdviseSinkEx*>(site)), S_OK);
+    ASSERT_EQ(As<IViewObject>(site->control)->SetAdvise(DVASPECT_CONTENT, ADVF_PRIMEFIRST, sink), S_OK);
     EXPECT_EQ(site->viewChanges, 1);
     EXPECT_EQ(site->dataChanges, 0) << "priming the view's sink told the data's sinks";
 

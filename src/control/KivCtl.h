@@ -42,7 +42,9 @@ public:
     void Terminate() noexcept override;
 
     // The host changed the extent (in twips); the resize handler then puts it back to 32 x 31 pixels.
-    void HostSetsExtent(float widthTwips, float heightTwips) noexcept { framework_.HostSetsExtent(widthTwips, heightTwips); }
+    void HostSetsExtent(float widthTwips, float heightTwips) noexcept {
+        framework_.HostSetsExtent(widthTwips, heightTwips);
+    }
     float WidthTwips() const noexcept { return framework_.Width(); }
     float HeightTwips() const noexcept { return framework_.Height(); }
     HDC OwnDC() const noexcept { return framework_.DeviceContext() ? framework_.DeviceContext()->Get() : nullptr; }

@@ -54,7 +54,9 @@ void ControlFramework::HostSetsExtent(float widthTwips, float heightTwips) noexc
 }
 
 // 2540 HIMETRIC units and 1440 twips are one inch each.
-float ControlFramework::HimetricToTwips(LONG himetric) noexcept { return static_cast<float>(himetric) * 1440.0f / 2540.0f; }
+float ControlFramework::HimetricToTwips(LONG himetric) noexcept {
+    return static_cast<float>(himetric) * 1440.0f / 2540.0f;
+}
 
 SIZE ControlFramework::TwipsToPixels(float widthTwips, float heightTwips) noexcept {
     const TwipsPerPixel twips = ScreenTwipsPerPixel();

@@ -75,7 +75,9 @@ bool ControlFramework::UserMode() const noexcept {
     return user;
 }
 
-bool ControlFramework::Visible() const noexcept { return !(class_.miscStatus & OLEMISC_INVISIBLEATRUNTIME) || !UserMode(); }
+bool ControlFramework::Visible() const noexcept {
+    return !(class_.miscStatus & OLEMISC_INVISIBLEATRUNTIME) || !UserMode();
+}
 
 void ControlFramework::ViewChanged() noexcept {
     if (dataAdvise_) dataAdvise_->SendOnDataChange(this, 0, 0);
@@ -137,7 +139,9 @@ STDMETHODIMP ControlFramework::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSi
 }
 
 // The same extent for every target device as the object's own.
-STDMETHODIMP ControlFramework::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) { return GetExtent(aspect, size); }
+STDMETHODIMP ControlFramework::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
+    return GetExtent(aspect, size);
+}
 
 // IViewObjectEx
 
@@ -182,7 +186,8 @@ STDMETHODIMP ControlFramework::QueryHitRect(DWORD aspect, LPCRECT bounds, LPCREC
     return S_OK;
 }
 
-STDMETHODIMP ControlFramework::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC, DVEXTENTINFO* info, LPSIZEL size) {
+STDMETHODIMP ControlFramework::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC, DVEXTENTINFO* info,
+                                                LPSIZEL size) {
     if (!info || !size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (info->cb < sizeof(DVEXTENTINFO)) return E_INVALIDARG;
