@@ -2,8 +2,11 @@
 # make test   builds them, packs the release, and runs the whole suite in each, under Wine
 # make demo   builds and runs the demo with the 32-bit release module, writing demo/out/
 # make bench  builds the release modules and runs the benchmark on both architectures
-# make dist   packs dist/kivdraw-<version>.zip, what a user downloads, and
-#             dist/kivdraw-<version>-symbols.zip, the release modules' PDB files
+# make dist   packs dist/kivdraw-<version>.zip, what a user downloads,
+#             dist/kivdraw-<version>-symbols.zip, the release modules' PDB files, and the Windows
+#             Installer packages dist/kivdraw-<version>-{x86,x64}[-peruser].msi; with
+#             SIGN_PFX=cert.pfx SIGN_PASSWORD=... (here or in the environment) it signs the modules
+#             and the packages
 #
 # Each configuration is a preset: both compilers on both architectures, and a checked one. The release
 # modules are the clang builds', the ones with PDB symbols.

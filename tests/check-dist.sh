@@ -2,10 +2,11 @@
 # check-dist.sh TOP BUILD_DIR FOLDER: unpacks the package that make dist wrote and checks that it holds
 # exactly the two modules with their manifests, the README with its picture, the examples and include/
 # (the header and identifiers, which must be this build's, with no path of the build machine, and the
-# interface description); that each folder's module is built for its processor; and that the symbols
-# package holds exactly the two PDB files. When BUILD_DIR is the build that FOLDER (x86 or x64) is
-# packed from, its module, manifest and PDB in the packages must be byte for byte those that the tests
-# ran; the other builds are tested but not shipped.
+# interface description); that each folder's module is built for its processor; that the symbols
+# package holds exactly the two PDB files; and that FOLDER's two installer packages hold exactly its
+# module and manifest. When BUILD_DIR is the build that FOLDER (x86 or x64) is packed from, its
+# module, manifest and PDB in the packages must be byte for byte those that the tests ran (a module
+# that make dist signed, once its signature is removed); the other builds are tested but not shipped.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -27,11 +28,33 @@ if [ "$found" != "$expected" ]; then
     diff <(printf '%s\n' "$expected") <(printf '%s\n' "$found")
     status=1
 fi
+# Whether the packed file $1 is the tested $2: byte for byte or, signed, once osslsigncode has removed
+# the signature and the PE checksum that signing set is the tested module's again.
+tested() {
+    cmp -s "$1" "$2" && return 0
+    osslsigncode remove-signature -in "$1" -out "$1.unsigned" >/dev/null 2>&1 || return 1
+    local checksum=$(( $(od -An -t u4 -j 60 -N 4 "$2" | tr -d ' ') + 88 ))
+    dd if="$2" of="$1.unsigned" bs=1 skip=$checksum seek=$checksum count=4 conv=notrunc status=none
+    cmp -s "$1.unsigned" "$2"
+}
 if [ $shipped = yes ]; then
     for file in KIVDRAW.OCX KIVDRAW.manifest; do
-        cmp -s "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
+        tested "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
     done
 fi
+# FOLDER's installer packages, for every user and per user: exactly its module and manifest.
+for kind in "$folder" "$folder-peruser"; do
+    files=$build/dist-msi-unpacked/$kind
+    rm -rf "$files" && mkdir -p "$files"
+    msiextract -C "$files" "$top/$("$top/tools/make-dist.sh" --msi "$kind")" >/dev/null ||
+        { echo "FAIL: no $kind installer package"; status=1; continue; }
+    [ "$(find "$files" -type f -printf '%f ' | tr ' ' '\n' | sort | xargs)" = "KIVDRAW.OCX KIVDRAW.manifest" ] ||
+        { echo "FAIL: the $kind installer package holds other files than expected"; status=1; }
+    [ $shipped = no ] || for file in KIVDRAW.OCX KIVDRAW.manifest; do
+        tested "$(find "$files" -name "$file")" "$build/bin/$file" ||
+            { echo "FAIL: the $kind installer package does not hold the tested $file"; status=1; }
+    done
+done
 cmp -s "$out/README.md" "$top/README.md" || { echo "FAIL: README.md differs"; status=1; }
 cmp -s "$out/docs/scene.png" "$top/docs/scene.png" || { echo "FAIL: docs/scene.png differs"; status=1; }
 diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
@@ -74,7 +97,7 @@ else
 fi
 if [ $status -eq 0 ]; then
     if [ $shipped = yes ]; then
-        echo "the package holds the tested $folder module, the symbols package its symbols"
+        echo "the package and the $folder installer packages hold the tested $folder module, the symbols package its symbols"
     else
         echo "the package is complete; this build is tested but not shipped, so its module is not compared"
     fi

@@ -2,7 +2,8 @@
 # Installs what the build and the tests need from Debian's packages, and nothing when all is there.
 set -euo pipefail
 
-packages=(cmake make ninja-build mingw-w64 mingw-w64-tools clang lld llvm wine wine64 wine32:i386 xvfb xauth googletest zip unzip)
+packages=(cmake make ninja-build mingw-w64 mingw-w64-tools clang lld llvm wine wine64 wine32:i386 xvfb xauth googletest zip unzip
+          wixl msitools osslsigncode openssl uuid-runtime)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,28 +1,82 @@
 #!/usr/bin/env bash
-# make-dist.sh BUILD_ROOT: packs what a user downloads into dist/kivdraw-<version>.zip: the release
-# builds of KIVDRAW.OCX with their side-by-side manifests (x86/ from BUILD_ROOT/i686-clang, x64/ from
-# BUILD_ROOT/x86_64-clang), the README with its picture, the examples, and what the C++ examples
-# compile with (include/: the header and identifiers made from the interface description, and that
-# description); and the modules' symbols (KIVDRAW.pdb, which each module names) into
-# dist/kivdraw-<version>-symbols.zip, in the same folders, so that they unpack beside the modules.
-# make-dist.sh --zip, --symbols-zip: prints that package's path (relative to the top folder);
-# make-dist.sh --preset x86|x64: prints the build folder's name that the folder is packed from.
-# Neither makes anything.
+# make-dist.sh BUILD_ROOT [--out DIR] [--version NUMBER]: packs what a user downloads into
+# dist/kivdraw-<version>.zip: the release builds of KIVDRAW.OCX with their side-by-side manifests (x86/
+# from BUILD_ROOT/i686-clang, x64/ from BUILD_ROOT/x86_64-clang), the README with its picture, the
+# examples, and what the C++ examples compile with (include/: the header and identifiers made from the
+# interface description, and that description); the modules' symbols (KIVDRAW.pdb, which each module
+# names) into dist/kivdraw-<version>-symbols.zip, in the same folders, so that they unpack beside the
+# modules; and the Windows Installer packages of each architecture, built with wixl from
+# tools/installer/kivdraw.wxs and the registry entries that the build harvested from the module:
+# dist/kivdraw-<version>-x86.msi and -x64.msi (for every user), -x86-peruser.msi and -x64-peruser.msi
+# (for the current user).
+#
+# The version is the project's (the builds write it to version.txt). With SIGN_PFX (a PKCS#12 file)
+# and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
+# the installer packages. --out DIR writes into DIR instead of dist/; --version NUMBER packs the
+# installer packages as that version, and names every file with NUMBER as given (the tests' upgrade).
+#
+# make-dist.sh --zip, --symbols-zip, --msi KIND (x86, x64, x86-peruser, x64-peruser): prints that
+# package's path (relative to the top folder), of the version that the builds in build/ were
+# configured with; make-dist.sh --preset x86|x64: prints the build folder's name that the folder is
+# packed from. Neither makes anything.
 set -euo pipefail
-version=1.00
-zip_path=dist/kivdraw-$version.zip
-symbols_path=dist/kivdraw-$version-symbols.zip
+top=$(cd "$(dirname "$0")/.." && pwd)
 presets="i686-clang:x86 x86_64-clang:x64"
+# Each package's upgrade code, fixed for good: a later version of a package replaces an earlier one
+# of the same code, and the four can be installed side by side.
+upgrade_codes="x86:9A1118C2-ABDC-4B1B-8B90-C13612D6B1C4 x64:BBA18093-6046-4C16-BF20-DFCF0D3BB56F
+               x86-peruser:A0CCD554-F635-443F-A0EB-D6F25B98ACA0 x64-peruser:DCC29A15-0EB2-4D17-87B7-27C896EB5CDE"
+
+# The version (number, text) of the release builds below $1, which must agree.
+read_version() {
+    local pair file first=""
+    for pair in $presets; do
+        file=$1/${pair%%:*}/version.txt
+        [ -f "$file" ] || { echo "make-dist: $file is missing: build first" >&2; exit 1; }
+        [ -z "$first" ] && first=$(cat "$file")
+        [ "$(cat "$file")" = "$first" ] || { echo "make-dist: the release builds are of different versions" >&2; exit 1; }
+    done
+    number=$(sed -n 1p <<<"$first") text=$(sed -n 2p <<<"$first")
+}
+
 case "${1:-}" in
-    --zip) echo "$zip_path"; exit 0 ;;
-    --symbols-zip) echo "$symbols_path"; exit 0 ;;
+    --zip|--symbols-zip|--msi)
+        read_version "$top/build"
+        case $1 in
+            --zip) echo "dist/kivdraw-$text.zip" ;;
+            --symbols-zip) echo "dist/kivdraw-$text-symbols.zip" ;;
+            --msi) echo "dist/kivdraw-$text-${2:?}.msi" ;;
+        esac
+        exit 0 ;;
     --preset)
         for pair in $presets; do [ "${pair##*:}" = "${2:-}" ] && { echo "${pair%%:*}"; exit 0; }; done
         echo "make-dist: no folder ${2:-}" >&2; exit 1 ;;
 esac
 build=$(cd "$1" && pwd)
-top=$(cd "$(dirname "$0")/.." && pwd)
+shift
+out=$top/dist
+read_version "$build"
+while [ $# -gt 0 ]; do
+    case $1 in
+        --out) mkdir -p "$2"; out=$(cd "$2" && pwd); shift 2 ;;
+        --version) number=$2 text=$2; shift 2 ;;
+        *) echo "make-dist: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+signing=no
+if [ -n "${SIGN_PFX:-}" ]; then
+    [ -f "$SIGN_PFX" ] || { echo "make-dist: no certificate $SIGN_PFX" >&2; exit 1; }
+    SIGN_PFX=$(realpath "$SIGN_PFX") signing=yes
+fi
 cd "$top"
+zip_path=$out/kivdraw-$text.zip
+symbols_path=$out/kivdraw-$text-symbols.zip
+# Signs $1 in place. The password goes through a file descriptor, not the command line.
+sign() {
+    osslsigncode sign -pkcs12 "$SIGN_PFX" -readpass <(printf '%s' "${SIGN_PASSWORD:-}") -n "KivDraw" -h sha256 \
+        -in "$1" -out "$1.signed" >/dev/null
+    mv "$1.signed" "$1"
+}
 
 stage=$(mktemp -d)
 symbols=$(mktemp -d)
@@ -30,11 +84,14 @@ trap 'rm -rf "$stage" "$symbols"' EXIT
 for pair in $presets; do
     preset=${pair%%:*} folder=${pair##*:}
     mkdir -p "$stage/$folder" "$symbols/$folder"
-    for file in bin/KIVDRAW.OCX bin/KIVDRAW.manifest bin/KIVDRAW.pdb src/generated/kiv.h src/generated/kiv_i.c; do
+    for file in bin/KIVDRAW.OCX bin/KIVDRAW.manifest bin/KIVDRAW.pdb src/generated/kiv.h src/generated/kiv_i.c \
+                installer/registry-machine.wxi installer/registry-user.wxi; do
         [ -f "$build/$preset/$file" ] || { echo "make-dist: $build/$preset/$file is missing: build first" >&2; exit 1; }
     done
     cp "$build/$preset/bin/KIVDRAW.OCX" "$build/$preset/bin/KIVDRAW.manifest" "$stage/$folder/"
     cp "$build/$preset/bin/KIVDRAW.pdb" "$symbols/$folder/"
+    # Signing leaves the module's CodeView record as it is: the PDB still matches.
+    [ $signing = no ] || sign "$stage/$folder/KIVDRAW.OCX"
 done
 # The header and identifiers are the same for both architectures. widl names the description's path
 # on this machine in their first line; the package names the file only.
@@ -50,8 +107,29 @@ mkdir -p "$stage/docs"
 cp docs/scene.png "$stage/docs/"
 cp -r examples "$stage/"
 
-mkdir -p dist
+mkdir -p "$out"
 rm -f "$zip_path" "$symbols_path"
-(cd "$stage" && zip -q -X -r "$top/$zip_path" x86 x64 README.md docs include examples)
-(cd "$symbols" && zip -q -X -r "$top/$symbols_path" x86 x64)
-echo "-- $zip_path, $symbols_path"
+(cd "$stage" && zip -q -X -r "$zip_path" x86 x64 README.md docs include examples)
+(cd "$symbols" && zip -q -X -r "$symbols_path" x86 x64)
+
+# The installer packages, from the modules just packed. Each version of each package has a product
+# code of its own, derived from the package's upgrade code and the version, so that the same version
+# built again is the same product.
+msis=()
+for pair in $presets; do
+    preset=${pair%%:*} arch=${pair##*:}
+    for scope in perMachine perUser; do
+        kind=$arch registry=registry-machine.wxi
+        [ $scope = perUser ] && kind=$arch-peruser registry=registry-user.wxi
+        for code in $upgrade_codes; do [ "${code%%:*}" != "$kind" ] || upgrade_code=${code#*:}; done
+        msi=$out/kivdraw-$text-$kind.msi
+        # wixl finds a file's source by a path relative to where it runs, and none by an absolute one.
+        (cd "$stage" && wixl -a "$arch" -o "$msi" -I "$top/tools/installer" -I "$build/$preset/installer" \
+             -D Arch="$arch" -D Scope=$scope -D Version="$number" -D ModuleDir="$arch" -D RegistryFile=$registry \
+             -D UpgradeCode="$upgrade_code" -D ProductCode="$(uuidgen --sha1 --namespace "$upgrade_code" --name "$number")" \
+             "$top/tools/installer/kivdraw.wxs")
+        [ $signing = no ] || sign "$msi"
+        msis+=("${msi#"$top"/}")
+    done
+done
+echo "-- ${zip_path#"$top"/}, ${symbols_path#"$top"/}, ${msis[*]}${SIGN_PFX:+ (signed)}"

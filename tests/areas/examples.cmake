@@ -182,3 +182,4 @@ add_test(NAME examples_from_package
          COMMAND ${CMAKE_COMMAND} -DTOP=${PROJECT_SOURCE_DIR} -DOUT=${CMAKE_BINARY_DIR}/package-examples
                  -DCXX=${CMAKE_CXX_COMPILER} -DRC=${CMAKE_RC_COMPILER} "-DFLAGS=${kiv_package_flags}"
                  "-DLINK_FLAGS=${CMAKE_EXE_LINKER_FLAGS}" -P ${CMAKE_CURRENT_LIST_FILE})
+set_tests_properties(examples_from_package PROPERTIES FIXTURES_REQUIRED download)

@@ -63,3 +63,4 @@ else()
 endif()
 add_test(NAME dist_package COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check-dist.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
                                    ${KIV_DIST_FOLDER})
+set_tests_properties(dist_package PROPERTIES FIXTURES_REQUIRED download)
