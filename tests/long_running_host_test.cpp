@@ -195,8 +195,9 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
     STDMETHODIMP_(ULONG) Release() override {
-        if (--references_ == 0) delete this;
-        return references_;
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
     }
     STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
     STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override { return *moniker = nullptr, E_NOTIMPL; }
