@@ -21,8 +21,8 @@ KivCtl::RegistryMaker& KivCtl::MakeRegistry() noexcept {
 
 KivCtl::KivCtl()
     : framework_(static_cast<_KivCtl*>(this), *this,
-            {CLSID_KivCtl, DIID___KivCtl, kMiscStatus, VIEWSTATUS_OPAQUE /* the picture covers every pixel */,
-             L"KivCtl"}) {}
+                 {CLSID_KivCtl, DIID___KivCtl, kMiscStatus, VIEWSTATUS_OPAQUE /* the picture covers every pixel */,
+                  L"KivCtl"}) {}
 
 KivCtl::~KivCtl() = default;
 
