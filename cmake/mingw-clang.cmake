@@ -1,5 +1,5 @@
 # LLVM's compiler and linker for the mingw-w64 targets, with the installed mingw-w64 headers and C
-# runtime and GCC's C++ library, as with the GNU compilers (mingw-runtimes.cmake). lld writes the
+# runtime and GCC's C++ library, as with the GNU compilers (gcc-runtime-folders.cmake). lld writes the
 # modules' PDB files, which Windows debuggers read.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER clang)
@@ -12,15 +12,15 @@ set(KIV_OBJCOPY llvm-objcopy)
 # clang does not find GCC's C++ library in the folder of the posix-thread build by itself, nor the
 # thread library that GCC's runtime needs, which that build's own driver adds. -B takes GCC's own
 # crtbegin.o, which registers the unwind tables that 32-bit exceptions are found through; with the
-# mingw-w64 runtime's, every exception ends in std::terminate. The headers of the two builds differ
-# only in the thread classes that they offer (mingw-runtimes.cmake); the module (the one shared
-# library) links the build on the platform's own threads, without the thread library.
-include(${CMAKE_CURRENT_LIST_DIR}/mingw-runtimes.cmake)
-set(CMAKE_CXX_FLAGS_INIT "-isystem ${KIV_TEST_RUNTIME}/include/c++ -isystem ${KIV_TEST_RUNTIME}/include/c++/${KIV_TRIPLET}")
+# mingw-w64 runtime's, every exception ends in std::terminate. Everything compiles with the headers of
+# the POSIX-thread build; the programs link that build, the module (the one shared library) the build
+# on the platform's own threads, without the thread library (gcc-runtime-folders.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/gcc-runtime-folders.cmake)
+set(CMAKE_CXX_FLAGS_INIT "-isystem ${KIV_POSIX_RUNTIME}/include/c++ -isystem ${KIV_POSIX_RUNTIME}/include/c++/${KIV_TRIPLET}")
 foreach(kind EXE MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${KIV_TEST_RUNTIME} -L${KIV_TEST_RUNTIME} -lpthread")
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${KIV_POSIX_RUNTIME} -L${KIV_POSIX_RUNTIME} -lpthread")
 endforeach()
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=lld -B${KIV_MODULE_RUNTIME} -L${KIV_MODULE_RUNTIME}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=lld -B${KIV_WIN32_RUNTIME} -L${KIV_WIN32_RUNTIME}")
 set(CMAKE_FIND_ROOT_PATH /usr/${KIV_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -13,5 +13,5 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 # The module (the one shared library) links the runtime on the platform's own threads: its folder
 # first, for the start files and the libraries, and without the thread library that the driver of the
 # posix-thread compilers adds.
-include(${CMAKE_CURRENT_LIST_DIR}/mingw-runtimes.cmake)
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-B${KIV_MODULE_RUNTIME}/ -L${KIV_MODULE_RUNTIME} -no-pthread")
+include(${CMAKE_CURRENT_LIST_DIR}/gcc-runtime-folders.cmake)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-B${KIV_WIN32_RUNTIME}/ -L${KIV_WIN32_RUNTIME} -no-pthread")

@@ -1,7 +1,8 @@
 // A host that runs as long as its process: it makes the registered control through COM, uses it, lets
 // it go and has COM unload the idle module, again and again, as Office, script hosts in services and
-// test runners do. Every unload gives back what the module took: thread-local storage, memory, GDI
-// objects, windows and their class, the type library. And a form that closes the control as
+// test runners do. Every unload gives back what the module took, counted as Windows counts it: kernel
+// handles, fiber-local and thread-local storage, heap blocks, GDI objects, windows and their class,
+// the type library. Loading the module loads nothing else. And a form that closes the control as
 // containers do gets its site and the control freed.
 #include "FakeSite.h"
 #include "TestSupport.h"
@@ -9,6 +10,7 @@
 #include <oleauto.h>
 #include <olectl.h>
 #include <psapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,11 +33,12 @@ CLSID ControlClass() {
 
 HMODULE Module() { return ::GetModuleHandleW(L"KIVDRAW.OCX"); }
 
-// The process has a fixed number of each: every one that someone took and kept is one fewer free.
-size_t FreeTlsSlots() {
+// The process has a fixed number of each slot: every one that someone took and kept is one fewer free.
+template <class Alloc, class Free>
+size_t FreeSlots(Alloc alloc, Free free, DWORD none) {
     std::vector<DWORD> slots;
-    for (DWORD slot; (slot = ::TlsAlloc()) != TLS_OUT_OF_INDEXES;) slots.push_back(slot);
-    for (DWORD slot : slots) ::TlsFree(slot);
+    for (DWORD slot; (slot = alloc()) != none;) slots.push_back(slot);
+    for (DWORD slot : slots) free(slot);
     return slots.size();
 }
 size_t FreeGdiHandles() {  // Wine counts no GDI objects of a process (GetGuiResources answers 0)
@@ -45,10 +48,48 @@ size_t FreeGdiHandles() {  // Wine counts no GDI objects of a process (GetGuiRes
     return pens.size();
 }
 
+// The process's kernel handles: the platform's count where it keeps one (Wine answers 0), otherwise
+// every handle value that names an open handle.
+size_t KernelHandles() {
+    DWORD count = 0;
+    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count) return count;
+    size_t open = 0;
+    for (ULONG_PTR value = 4; value <= 0x40000; value += 4) {
+        DWORD flags = 0;
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
+    }
+    return open;
+}
+
 double PrivateBytes() {  // Wine fills in only the basic counters; PagefileUsage is the private bytes
     PROCESS_MEMORY_COUNTERS counters = {};
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
     return static_cast<double>(counters.PagefileUsage);
+}
+
+// What the process holds that an unload must give back, each counted whole; the busy blocks and bytes
+// of every heap of the process.
+struct Held {
+    size_t handles = 0, freeFls = 0, freeTls = 0, heapBlocks = 0, heapBytes = 0;
+};
+Held Measure() {
+    Held held;
+    held.handles = KernelHandles();
+    held.freeFls = FreeSlots([] { return ::FlsAlloc(nullptr); }, ::FlsFree, FLS_OUT_OF_INDEXES);
+    held.freeTls = FreeSlots(::TlsAlloc, ::TlsFree, TLS_OUT_OF_INDEXES);
+    HANDLE heaps[64];
+    const DWORD count = ::GetProcessHeaps(64, heaps);
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        ::HeapLock(heaps[i]);
+        PROCESS_HEAP_ENTRY entry = {};
+        while (::HeapWalk(heaps[i], &entry)) {
+            if (!(entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)) continue;
+            ++held.heapBlocks;
+            held.heapBytes += entry.cbData;
+        }
+        ::HeapUnlock(heaps[i]);
+    }
+    return held;
 }
 
 // Quick activation as a form does it: the form's site, also its view sink and event sink when given.
@@ -139,7 +180,7 @@ TEST(LongRunningHost, EveryUnloadGivesBackWhatTheModuleTook) {
     HWND form = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 200, 200, HostProgramWindow(),
                                   nullptr, nullptr, nullptr);
     ASSERT_NE(form, nullptr);
-    // A cycle ends with the module gone; KIV_CYCLES sets the number of cycles for a longer run by hand.
+    // A cycle ends with the module gone; KIV_CYCLES sets the number of cycles (300 when not set).
     HINSTANCE module = nullptr;
     std::wstring windowClass;
     auto cycles = [&](int count) {
@@ -155,14 +196,21 @@ TEST(LongRunningHost, EveryUnloadGivesBackWhatTheModuleTook) {
     cycles(50);  // the process's own first uses of the platform settle
     const char* asked = std::getenv("KIV_CYCLES");
     const int count = asked ? std::atoi(asked) : 300;
-    const size_t tls = FreeTlsSlots();
+    const Held before = Measure();
     const double bytes = PrivateBytes();
     cycles(count);
     const double perCycle = (PrivateBytes() - bytes) / count;
-    std::printf("%d cycles: private bytes %+.1f a cycle, free TLS slots %zu, then %zu\n", count, perCycle, tls,
-                FreeTlsSlots());
+    const Held after = Measure();
+    std::printf("%d cycles: private bytes %+.1f a cycle; before and after: kernel handles %zu, %zu; free FLS slots "
+                "%zu, %zu; free TLS slots %zu, %zu; busy heap blocks %zu, %zu, of %zu, %zu bytes\n",
+                count, perCycle, before.handles, after.handles, before.freeFls, after.freeFls, before.freeTls,
+                after.freeTls, before.heapBlocks, after.heapBlocks, before.heapBytes, after.heapBytes);
+    EXPECT_EQ(after.handles, before.handles) << "kernel handles left behind";
+    EXPECT_EQ(after.freeFls, before.freeFls) << "fiber-local storage slots left behind";
+    EXPECT_EQ(after.freeTls, before.freeTls) << "thread-local storage slots left behind";
+    EXPECT_EQ(after.heapBlocks, before.heapBlocks) << "heap blocks left behind";
+    EXPECT_EQ(after.heapBytes, before.heapBytes) << "heap bytes left behind";
     EXPECT_LT(perCycle, 512.0) << "private bytes grew";
-    EXPECT_EQ(FreeTlsSlots(), tls) << "thread-local storage slots left behind";
     // Making the GDI objects leaves the heap larger: that count has cycles of its own, after the memory's.
     const size_t gdi = FreeGdiHandles();
     cycles(20);
@@ -174,6 +222,53 @@ TEST(LongRunningHost, EveryUnloadGivesBackWhatTheModuleTook) {
     EXPECT_EQ(HeldTypeLibraryReferences(), 0u);
     ::DestroyWindow(form);
     ::CoUninitialize();
+}
+
+// The loader's notification of a library loaded (ntdll's LdrRegisterDllNotification).
+struct LoadedDll {
+    ULONG flags;
+    const UNICODE_STRING* fullName;
+    const UNICODE_STRING* baseName;
+    void* base;
+    ULONG size;
+};
+constexpr ULONG kDllLoaded = 1;
+void CALLBACK NoteLoaded(ULONG reason, const LoadedDll* dll, void* names) {
+    if (reason == kDllLoaded)
+        static_cast<std::vector<std::wstring>*>(names)->emplace_back(dll->baseName->Buffer,
+                                                                    dll->baseName->Length / sizeof(wchar_t));
+}
+BOOL CALLBACK CountWindow(HWND, LPARAM count) { return ++*reinterpret_cast<int*>(count), TRUE; }
+
+// Loading the module runs its start-up under the loader's lock, where loading a library is forbidden
+// and whatever it costs, every host pays at every load: it loads no other library and makes no window.
+TEST(LongRunningHost, LoadingTheModuleLoadsNothingElse) {
+    using Watch = LONG(NTAPI*)(ULONG, decltype(&NoteLoaded), void*, void**);
+    using Unwatch = LONG(NTAPI*)(void*);
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    auto watch = reinterpret_cast<Watch>(reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "LdrRegisterDllNotification")));
+    auto unwatch =
+        reinterpret_cast<Unwatch>(reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
+    ASSERT_TRUE(watch && unwatch);
+    std::vector<std::wstring> loaded;
+    void* cookie = nullptr;
+    ASSERT_EQ(watch(0, &NoteLoaded, &loaded, &cookie), 0);
+    auto windows = [] {
+        int count = 0;
+        ::EnumThreadWindows(::GetCurrentThreadId(), &CountWindow, reinterpret_cast<LPARAM>(&count));
+        return count;
+    };
+    const int windowsBefore = windows();
+    HMODULE module = ::LoadLibraryW(OcxPath().c_str());
+    const int windowsLoaded = windows();
+    if (module) ::FreeLibrary(module);
+    unwatch(cookie);
+    ASSERT_NE(module, nullptr);
+    std::string names;
+    for (const std::wstring& name : loaded) names += " " + std::string(name.begin(), name.end());
+    ASSERT_EQ(loaded.size(), 1u) << "loaded:" << names;
+    EXPECT_TRUE(SameText(loaded[0], L"KIVDRAW.OCX")) << "loaded:" << names;
+    EXPECT_EQ(windowsLoaded, windowsBefore);
 }
 
 // A form's site: the control's client site, view sink, event sink and a sink of its data. It owns

@@ -1,0 +1,34 @@
+// The module's entry point, which the loader calls before and after everything else of the module.
+// As the module loads it seeds the stack protector's guard before any protected function runs; then
+// the C runtime's own entry point makes the module's statics and calls DllMain. At unload, once the C
+// runtime has called DllMain and run every destructor, it gives back what the runtime kept for this
+// load (GiveBack): nothing of the module runs after that, so no exception can find the emergency pool
+// or the records gone. A process that is ending frees nothing: its other threads are gone already and
+// may have held the heap's lock.
+#include "Runtime.h"
+
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
+// The C runtime's entry point for a module (mingw-w64's start file).
+extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE module, DWORD reason, LPVOID reserved);
+
+namespace kiv::runtime {
+
+void GiveBack() noexcept {
+    ReleaseExceptionRecords();
+#if defined(__i386__)
+    ReleaseUnwindIndex();
+#endif
+    __gnu_cxx::__freeres();
+}
+
+}  // namespace kiv::runtime
+
+extern "C" BOOL WINAPI KivModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) kiv::runtime::SeedStackGuard(module);
+    const BOOL result = DllMainCRTStartup(module, reason, reserved);
+    if (reason == DLL_PROCESS_DETACH && !reserved) kiv::runtime::GiveBack();
+    return result;
+}
