@@ -267,12 +267,17 @@ void CompareCreate(_KivFactory* registry) {
     ::DeleteDC(reference);
 }
 
-// The size of the module beside this program, as it is shipped.
-void PrintModuleSize() {
+// A file beside this program.
+std::wstring Beside(const wchar_t* name) {
     wchar_t self[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, length);
-    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"KIVDRAW.OCX";
+    const std::wstring path(self, length);
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
+}
+
+// The size of the module beside this program, as it is shipped.
+void PrintModuleSize() {
+    const std::wstring path = Beside(L"KIVDRAW.OCX");
     WIN32_FILE_ATTRIBUTE_DATA file = {};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file)) {
         std::printf("no KIVDRAW.OCX beside the benchmark\n");
@@ -280,6 +285,25 @@ void PrintModuleSize() {
     }
     const unsigned long long bytes = (static_cast<unsigned long long>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
     std::printf("size KIVDRAW.OCX %s: %llu bytes\n", sizeof(void*) == 8 ? "x86_64" : "i686", bytes);
+}
+
+// The module loaded and unloaded by a host that holds the system libraries already (this program
+// imports them), against a module that does nothing as it loads: what the module's own start-up and
+// end cost every host that loads it.
+void CompareLoading() {
+    const std::wstring module = Beside(L"KIVDRAW.OCX"), plain = Beside(L"kiv_bench_plain.dll");
+    auto loadAndUnload = [](const std::wstring& path) {
+        return [path] {
+            if (HMODULE loaded = ::LoadLibraryW(path.c_str())) ::FreeLibrary(loaded);
+        };
+    };
+    HMODULE check = ::LoadLibraryW(plain.c_str());
+    if (!check) {
+        std::printf("no %ls beside the benchmark\n", plain.c_str());
+        return;
+    }
+    ::FreeLibrary(check);
+    Compare("load_unload_vs_plain_module", loadAndUnload(module), loadAndUnload(plain), {0.05, 51});
 }
 
 }  // namespace
@@ -314,6 +338,7 @@ int main(int argc, char** argv) {
             CompareInvoke(registry.Get());
             CompareWithDictionary(registry.Get());
             CompareCreate(registry.Get());
+            CompareLoading();
         }
     }
     ::CoUninitialize();
