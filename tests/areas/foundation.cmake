@@ -25,7 +25,11 @@ kiv_script_test(script_errors errors.vbs)
 # slower under the checks and not shipped, fewer.
 add_executable(test_long_running_host long_running_host_test.cpp ${KIV_OBJECTS} $<TARGET_OBJECTS:kivres>)
 target_link_libraries(test_long_running_host PRIVATE kivtestsupport GTest::gtest_main psapi)
-add_dependencies(test_long_running_host kivdraw)
+# A module that throws as it unloads, with the runtime's objects and entry point as the module has them.
+add_library(kiv_unload_probe SHARED support/UnloadProbe.cpp $<$<BOOL:${MINGW}>:$<TARGET_OBJECTS:kiv_runtime>>)
+set_target_properties(kiv_unload_probe PROPERTIES PREFIX "")
+kiv_module_entry(kiv_unload_probe)
+add_dependencies(test_long_running_host kivdraw kiv_unload_probe)
 add_test(NAME form_close_frees_site COMMAND test_long_running_host --gtest_filter=Form.*)
 add_test(NAME long_running_host
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/on-display.sh ${CMAKE_BINARY_DIR}/wine-run
