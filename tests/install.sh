@@ -13,7 +13,8 @@
 #    32-bit host working; removing all leaves nothing in either view and no file.
 # 2. Per user, the same orders, judged by the user's classes, and nothing machine-wide.
 # 3. Major upgrades: a later x64 package replaces the earlier x64 and x86 packages; no downgrade.
-# 4. make-dist.sh's signing path, with a throwaway certificate: modules and packages verify.
+# 4. make-dist.sh's signing path, with a throwaway certificate and a time-stamp service of the test's
+#    own (tests/timestamp_service.py): modules and packages verify with a verified time-stamp.
 set -uo pipefail
 top=$1 build=$2 registry_link=$3
 build_32=$(dirname "$build")/$("$top/tools/make-dist.sh" --preset x86)
@@ -28,7 +29,8 @@ rm -rf "$WINEPREFIX" "$work" && mkdir -p "$work"
 wineboot -i >/dev/null 2>&1
 wineserver -w
 wineserver -p
-trap 'wineserver -k 2>/dev/null' EXIT
+timestamps=""
+trap 'wineserver -k 2>/dev/null; [ -z "$timestamps" ] || kill "$timestamps" 2>/dev/null' EXIT
 wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
 "$wine64" cmd /c exit >/dev/null 2>&1
 # Windows 7 and later keep the classes keys once for both views, all but CLSID, Interface and the media
@@ -172,18 +174,31 @@ both "after the upgrade"
 none "products left after the upgraded product's removal" "$(products)"
 nothing_left "after the upgraded product's removal"
 
-# 4. Signing, as make dist SIGN_PFX=... SIGN_PASSWORD=... does it, into a folder of this test's own.
+# 4. Signing, as make dist SIGN_PFX=... SIGN_PASSWORD=... SIGN_TIMESTAMP_URL=... does it, into a
+# folder of this test's own, time-stamped by a service whose certificate only this test trusts.
 signed=$work/signed
-mkdir -p "$signed/check"
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=KivDraw test" -addext extendedKeyUsage=codeSigning \
-    -keyout "$signed/signer.key" -out "$signed/signer.pem" >/dev/null 2>&1 &&
-    openssl pkcs12 -export -inkey "$signed/signer.key" -in "$signed/signer.pem" -out "$signed/signer.pfx" -passout pass:test ||
-    fail "openssl: no throwaway certificate"
-SIGN_PFX=$signed/signer.pfx SIGN_PASSWORD=test "$top/tools/make-dist.sh" "$(dirname "$build")" --out "$signed/dist" >/dev/null ||
-    fail "make-dist.sh with a certificate"
+mkdir -p "$signed/check" "$signed/tsa"
+certificate() {
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=$1" -addext "extendedKeyUsage=$2" \
+        -keyout "$3.key" -out "$3.pem" >/dev/null 2>&1
+}
+certificate "KivDraw test" codeSigning "$signed/signer" &&
+    openssl pkcs12 -export -inkey "$signed/signer.key" -in "$signed/signer.pem" -out "$signed/signer.pfx" -passout pass:test &&
+    certificate "KivDraw test time-stamps" critical,timeStamping "$signed/tsa/tsa" || fail "openssl: no throwaway certificates"
+printf '%s\n' '[tsa]' 'default_tsa = service' '[service]' 'serial = serial' 'signer_cert = tsa.pem' 'signer_key = tsa.key' \
+    'signer_digest = sha256' 'default_policy = 1.2.3.4.1' 'digests = sha256' 'ess_cert_id_alg = sha256' >"$signed/tsa/tsa.cnf"
+echo 01 >"$signed/tsa/serial"
+"$top/tests/timestamp_service.py" "$signed/tsa" &
+timestamps=$!
+for _ in $(seq 100); do [ -f "$signed/tsa/port" ] && break; sleep 0.1; done
+SIGN_PFX=$signed/signer.pfx SIGN_PASSWORD=test SIGN_TIMESTAMP_URL=http://127.0.0.1:$(cat "$signed/tsa/port" 2>/dev/null) \
+    "$top/tools/make-dist.sh" "$(dirname "$build")" --out "$signed/dist" >/dev/null || fail "make-dist.sh with a certificate"
+kill "$timestamps" && timestamps=""
 unzip -q -o "$signed"/dist/kivdraw-*[0-9].zip '*/KIVDRAW.OCX' -d "$signed/check"
 for file in "$signed"/check/*/KIVDRAW.OCX "$signed"/dist/*.msi; do
-    osslsigncode verify -CAfile "$signed/signer.pem" -in "$file" >/dev/null 2>&1 || fail "no valid signature: ${file#"$work"/}"
+    verified=$(osslsigncode verify -CAfile "$signed/signer.pem" -TSA-CAfile "$signed/tsa/tsa.pem" -in "$file" 2>&1)
+    [ $? -eq 0 ] && grep -q '^Timestamp Server Signature verification: ok' <<<"$verified" ||
+        fail "no valid time-stamped signature: ${file#"$work"/}"
 done
 for pair in "x86:$build_32" "x64:$build"; do
     arch=${pair%%:*}
@@ -195,5 +210,5 @@ done
     fail "regsvr32 of the signed modules"
 both "with the signed modules"
 
-[ $failures -eq 0 ] && echo "PASS: the packages install, register as regsvr32 does in both views, keep each other working in every order, upgrade, uninstall and are signed"
+[ $failures -eq 0 ] && echo "PASS: the packages install, register as regsvr32 does in both views, keep each other working in every order, upgrade, uninstall and are signed with time-stamps"
 exit $((failures != 0))

@@ -12,8 +12,10 @@
 #
 # The version is the project's (the builds write it to version.txt). With SIGN_PFX (a PKCS#12 file)
 # and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
-# the installer packages. --out DIR writes into DIR instead of dist/; --version NUMBER packs the
-# installer packages as that version, and names every file with NUMBER as given (the tests' upgrade).
+# the installer packages; with SIGN_TIMESTAMP_URL too, each signature is time-stamped by that RFC 3161
+# service, so that it stays valid after the certificate expires. --out DIR writes into DIR instead of
+# dist/; --version NUMBER packs the installer packages as that version, and names every file with
+# NUMBER as given (the tests' upgrade).
 #
 # make-dist.sh --zip, --symbols-zip, --msi KIND (x86, x64, x86-peruser, x64-peruser): prints that
 # package's path (relative to the top folder), of the version that the builds in build/ were
@@ -71,10 +73,11 @@ fi
 cd "$top"
 zip_path=$out/kivdraw-$text.zip
 symbols_path=$out/kivdraw-$text-symbols.zip
-# Signs $1 in place. The password goes through a file descriptor, not the command line.
+# Signs $1 in place, time-stamped when a service is named. The password goes through a file
+# descriptor, not the command line.
 sign() {
     osslsigncode sign -pkcs12 "$SIGN_PFX" -readpass <(printf '%s' "${SIGN_PASSWORD:-}") -n "KivDraw" -h sha256 \
-        -in "$1" -out "$1.signed" >/dev/null
+        ${SIGN_TIMESTAMP_URL:+-ts "$SIGN_TIMESTAMP_URL"} -in "$1" -out "$1.signed" >/dev/null
     mv "$1.signed" "$1"
 }
 

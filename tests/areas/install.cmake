@@ -3,10 +3,10 @@
 # x64 package alone serves both script hosts and writes what regsvr32 writes in each registry view,
 # the x86 and the x64 package keep each other working whatever the order of installs and removals, and
 # removing all of them leaves nothing; the same per user; major upgrades; and make dist's signing path
-# with a throwaway certificate. Beside it, a check of the four packages' tables for what Windows
-# Installer counts when packages share components, which Wine's msiexec cannot show. Both run once, in
-# the 64-bit clang configuration, whose module the x64 packages carry beside the 32-bit clang build's
-# (make dist packs them from both; make test packs first).
+# with a throwaway certificate and a time-stamp service of its own. Beside it, a check of the four
+# packages' tables for what Windows Installer counts when packages share components, which Wine's
+# msiexec cannot show. Both run once, in the 64-bit clang configuration, whose module the x64 packages
+# carry beside the 32-bit clang build's (make dist packs them from both; make test packs first).
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     add_executable(registry_link registry_link.cpp)
     target_link_libraries(registry_link PRIVATE advapi32)
