@@ -1,20 +1,14 @@
 #!/usr/bin/env bash
 # install.sh TOP BUILD_DIR REGISTRY_LINK: the installer packages on one 64-bit machine under Wine's
 # msiexec, in a prefix of this test's own made afresh each run (BUILD_DIR/wineprefix-install), with
-# scratch files in BUILD_DIR/install-test. BUILD_DIR is the 64-bit release build; make dist packs the
-# packages from it and from the 32-bit release build beside it. A FAIL line for each failed check.
-#
-# First the prefix keeps the control's ProgIDs, and the user's type libraries, once for both registry
-# views, as Windows 7 and later do and Wine 8 does not (with REGISTRY_LINK, tests/registry_link.cpp):
-# only then does removing one package take from another what Windows would take.
-# 1. Machine-wide: the x64 package alone serves the 32-bit and the 64-bit script host and writes, in
-#    each view, what regsvr32 of that architecture writes; the x86 package added and removed again
-#    leaves both working; the x86 package first, the x64 package added and removed again leaves the
-#    32-bit host working; removing all leaves nothing in either view and no file.
-# 2. Per user, the same orders, judged by the user's classes, and nothing machine-wide.
-# 3. Major upgrades: a later x64 package replaces the earlier x64 and x86 packages; no downgrade.
-# 4. make-dist.sh's signing path, with a throwaway certificate and a time-stamp service of the test's
-#    own (tests/timestamp_service.py): modules and packages verify with a verified time-stamp.
+# scratch files in BUILD_DIR/install-test; BUILD_DIR is the 64-bit release build, the 32-bit one is
+# beside it. The prefix first shares keys between the registry views as Windows does (REGISTRY_LINK).
+# 1. Machine-wide: the x64 package alone serves both script hosts and writes, in each view, what the
+#    regsvr32 of each architecture writes; the x86 package added and removed again leaves both working;
+#    the x86 package first, the x64 one added and removed again leaves the 32-bit host working; removing
+#    the last leaves nothing. 2. The same per user. 3. A later x64 package replaces the earlier x64 and
+#    x86 ones. 4. make-dist.sh's signing path, time-stamped by a service of the test's own.
+# A FAIL line for each failed check.
 set -uo pipefail
 top=$1 build=$2 registry_link=$3
 build_32=$(dirname "$build")/$("$top/tools/make-dist.sh" --preset x86)
@@ -67,10 +61,6 @@ both() { quickstart 32 "$1"; quickstart 64 "$1"; }
 local_app_data=$("$wine64" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
 installed=("$WINEPREFIX/drive_c/Program Files (x86)/KivDraw" "$WINEPREFIX/drive_c/Program Files/KivDraw"
            "$(winepath -u "$local_app_data\\KivDraw" 2>/dev/null)")
-installed_in() {
-    local folder
-    for folder; do [ -f "$folder/KIVDRAW.OCX" ] && [ -f "$folder/KIVDRAW.manifest" ] || fail "no module in $folder"; done
-}
 # regsvr32 registers copies of the modules in folders of their own.
 mkdir -p "$WINEPREFIX/drive_c/regsvr32/x86" "$WINEPREFIX/drive_c/regsvr32/x64"
 cp "$build_32/bin/KIVDRAW.OCX" "$WINEPREFIX/drive_c/regsvr32/x86/" && cp "$build/bin/KIVDRAW.OCX" "$WINEPREFIX/drive_c/regsvr32/x64/"
@@ -121,7 +111,7 @@ orders() {
     local scope=$1 classes=$2 start by_x86
     start=$($classes)
     msiexec /i x64$scope || fail "msiexec /i of the x64$scope package"
-    installed_in "$3" "$4"
+    ls "$3/KIVDRAW.OCX" "$3/KIVDRAW.manifest" "$4/KIVDRAW.OCX" "$4/KIVDRAW.manifest" >/dev/null || fail "no modules in $3, $4"
     by_x64=$(changes "$start" "$($classes)")
     [ -n "$scope" ] || both "with the x64 package"
     [ -z "$scope" ] || none "the per-user package changed the machine's classes" "$(changes "$before" "$(machine)")"
@@ -190,7 +180,7 @@ printf '%s\n' '[tsa]' 'default_tsa = service' '[service]' 'serial = serial' 'sig
 echo 01 >"$signed/tsa/serial"
 "$top/tests/timestamp_service.py" "$signed/tsa" &
 timestamps=$!
-for _ in $(seq 100); do [ -f "$signed/tsa/port" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$signed/tsa/port" ] && break; sleep 0.1; done
 SIGN_PFX=$signed/signer.pfx SIGN_PASSWORD=test SIGN_TIMESTAMP_URL=http://127.0.0.1:$(cat "$signed/tsa/port" 2>/dev/null) \
     "$top/tools/make-dist.sh" "$(dirname "$build")" --out "$signed/dist" >/dev/null || fail "make-dist.sh with a certificate"
 kill "$timestamps" && timestamps=""
@@ -210,5 +200,6 @@ done
     fail "regsvr32 of the signed modules"
 both "with the signed modules"
 
-[ $failures -eq 0 ] && echo "PASS: the packages install, register as regsvr32 does in both views, keep each other working in every order, upgrade, uninstall and are signed with time-stamps"
+[ $failures -eq 0 ] && echo "PASS: one x64 package serves both script hosts; the packages keep each other working in" \
+    "every order, write what regsvr32 writes, upgrade, uninstall without a trace and are signed with time-stamps"
 exit $((failures != 0))

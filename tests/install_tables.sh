@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
-# install_tables.sh TOP: reads the tables of the four installer packages that make dist wrote and checks
-# what Windows Installer relies on when several of them are installed on one machine, which Wine's
-# msiexec cannot show (it writes a 32-bit component's values into the 32-bit view even where Windows
-# keeps one copy for both):
-# - every registry value, in each view that sees it, comes from one component across all packages.
-#   Windows 7 and later share everything below Software\Classes except the keys that each view keeps
-#   for itself (CLSID, Interface and the media keys): a value there is seen by both views, whatever the
-#   component's bitness. So the ProgIDs and the type library's version key come from one component in
-#   every package that writes them, and so does the 32-bit module's registration;
-# - a component GUID has one and the same row (bitness, folder, key path) in every package;
-# - each package holds the 32-bit module, and the x64 packages the 64-bit one too;
+# install_tables.sh TOP: checks in the tables of make dist's four installer packages what Windows
+# Installer counts when several are installed on one machine, which Wine's msiexec cannot show:
+# - every registry value, in each view that sees it, comes from one component (one GUID) in every
+#   package. Windows shares all below Software\Classes but CLSID, Interface and the media keys between
+#   the views, whatever the bitness of the component that writes it;
+# - a component GUID has one and the same row (folder, bitness, key path) in every package;
+# - the x86 packages hold the 32-bit module, the x64 ones both;
 # - every per-user component's key path is a registry value below HKEY_CURRENT_USER.
 # A FAIL line for each failed check.
 set -uo pipefail

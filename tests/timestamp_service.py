@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""timestamp_service.py FOLDER: an RFC 3161 time-stamp service on the loopback address, for the signing
-test. FOLDER holds the service's configuration for `openssl ts` (tsa.cnf, which names its key and
-certificate); the service answers every POSTed query with `openssl ts -reply`, and writes the port
-that it listens on to FOLDER/port once it is ready. It serves until it is terminated."""
+"""timestamp_service.py FOLDER: an RFC 3161 time-stamp service on the loopback address for the signing
+test, which answers every POSTed query with `openssl ts -reply` and the configuration FOLDER/tsa.cnf.
+It writes the port that it listens on to FOLDER/port once it is ready, and serves until terminated."""
 import http.server
 import pathlib
 import subprocess
@@ -30,6 +29,5 @@ class TimeStamps(http.server.BaseHTTPRequestHandler):
 
 
 server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamps)
-(folder / "port.tmp").write_text(str(server.server_port))
-(folder / "port.tmp").rename(folder / "port")
+(folder / "port").write_text(str(server.server_port))
 server.serve_forever()

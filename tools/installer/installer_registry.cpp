@@ -147,7 +147,8 @@ bool Shared(const Entry& entry) {
     if (key.rfind(classes, 0) != 0) return false;
     key.erase(0, classes.size());
     const std::wstring first = key.substr(0, key.find(L'\\'));
-    for (const wchar_t* own : {L"clsid", L"interface", L"directshow", L"media type", L"mediafoundation", L"wow6432node"}) {
+    for (const wchar_t* own :
+         {L"clsid", L"interface", L"directshow", L"media type", L"mediafoundation", L"wow6432node"}) {
         if (first == own) return false;
     }
     return !(first == L"typelib" && std::count(key.begin(), key.end(), L'\\') >= 4);
