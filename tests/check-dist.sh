@@ -3,10 +3,11 @@
 # exactly the two modules with their manifests, the README with its picture, the examples and include/
 # (the header and identifiers, which must be this build's, with no path of the build machine, and the
 # interface description); that each folder's module is built for its processor; that the symbols
-# package holds exactly the two PDB files; and that FOLDER's two installer packages hold exactly its
-# module and manifest. When BUILD_DIR is the build that FOLDER (x86 or x64) is packed from, its
-# module, manifest and PDB in the packages must be byte for byte those that the tests ran (a module
-# that make dist signed, once its signature is removed); the other builds are tested but not shipped.
+# package holds exactly the two PDB files; and that the x86 installer packages hold exactly the 32-bit
+# module and manifest, the x64 ones both modules and manifests. When BUILD_DIR is the build that
+# FOLDER (x86 or x64) is packed from, its module, manifest and PDB in the packages must be byte for
+# byte those that the tests ran (a module that make dist signed, once its signature is removed); the
+# other builds are tested but not shipped.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -42,19 +43,6 @@ if [ $shipped = yes ]; then
         tested "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
     done
 fi
-# FOLDER's installer packages, for every user and per user: exactly its module and manifest.
-for kind in "$folder" "$folder-peruser"; do
-    files=$build/dist-msi-unpacked/$kind
-    rm -rf "$files" && mkdir -p "$files"
-    msiextract -C "$files" "$top/$("$top/tools/make-dist.sh" --msi "$kind")" >/dev/null ||
-        { echo "FAIL: no $kind installer package"; status=1; continue; }
-    [ "$(find "$files" -type f -printf '%f ' | tr ' ' '\n' | sort | xargs)" = "KIVDRAW.OCX KIVDRAW.manifest" ] ||
-        { echo "FAIL: the $kind installer package holds other files than expected"; status=1; }
-    [ $shipped = no ] || for file in KIVDRAW.OCX KIVDRAW.manifest; do
-        tested "$(find "$files" -name "$file")" "$build/bin/$file" ||
-            { echo "FAIL: the $kind installer package does not hold the tested $file"; status=1; }
-    done
-done
 cmp -s "$out/README.md" "$top/README.md" || { echo "FAIL: README.md differs"; status=1; }
 cmp -s "$out/docs/scene.png" "$top/docs/scene.png" || { echo "FAIL: docs/scene.png differs"; status=1; }
 diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
@@ -78,6 +66,29 @@ machine() {
 [ "$(machine "$out/x64/KIVDRAW.OCX")" = 8664 ] || { echo "FAIL: x64/KIVDRAW.OCX is not an x64 module"; status=1; }
 grep -q 'processorArchitecture="x86"' "$out/x86/KIVDRAW.manifest" || { echo "FAIL: x86/KIVDRAW.manifest"; status=1; }
 grep -q 'processorArchitecture="amd64"' "$out/x64/KIVDRAW.manifest" || { echo "FAIL: x64/KIVDRAW.manifest"; status=1; }
+# The installer packages, for every user and per user: the x86 ones exactly the 32-bit module and its
+# manifest, the x64 ones both modules with theirs, each known by its processor; and, where FOLDER is
+# shipped, FOLDER's the tested ones.
+for kind in x86 x86-peruser x64 x64-peruser; do
+    files=$build/dist-msi-unpacked/$kind
+    rm -rf "$files" && mkdir -p "$files"
+    msiextract -C "$files" "$top/$("$top/tools/make-dist.sh" --msi "$kind")" >/dev/null ||
+        { echo "FAIL: no $kind installer package"; status=1; continue; }
+    mapfile -t unpacked < <(find "$files" -type f)
+    found=$(for file in "${unpacked[@]}"; do
+        name=$(basename "$file") arch=other
+        case $name in
+            KIVDRAW.OCX) arch=$(machine "$file" | sed 's/^014c$/x86/; s/^8664$/x64/') ;;
+            KIVDRAW.manifest) arch=$(sed -n 's/.*processorArchitecture="\([a-z0-9]*\)".*/\1/p' "$file" | sed 's/amd64/x64/') ;;
+        esac
+        echo "$arch/$name"
+        [ $shipped = yes ] && [ "$arch" = "$folder" ] && ! tested "$file" "$build/bin/$name" && echo "untested/$name"
+    done | LC_ALL=C sort | xargs)
+    expected="x86/KIVDRAW.OCX x86/KIVDRAW.manifest"
+    [ "${kind%-peruser}" = x64 ] && expected="x64/KIVDRAW.OCX x64/KIVDRAW.manifest $expected"
+    [ "$found" = "$expected" ] ||
+        { echo "FAIL: the $kind installer package holds $found, not the tested $expected"; status=1; }
+done
 # The symbols: the two PDB files, this folder's byte for byte the one that the build wrote with the
 # tested module.
 symbols_zip=$top/$("$top/tools/make-dist.sh" --symbols-zip)
@@ -97,7 +108,7 @@ else
 fi
 if [ $status -eq 0 ]; then
     if [ $shipped = yes ]; then
-        echo "the package and the $folder installer packages hold the tested $folder module, the symbols package its symbols"
+        echo "the package and the installer packages hold the tested $folder module, the symbols package its symbols"
     else
         echo "the package is complete; this build is tested but not shipped, so its module is not compared"
     fi

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# install.sh TOP BUILD_DIR ARCH: the installer packages of one architecture (x86 or x64) under Wine's
+# install.sh TOP BUILD_DIR REGISTRY_LINK: the installer packages on one 64-bit machine under Wine's
 # msiexec, in a prefix of this test's own made afresh each run (BUILD_DIR/wineprefix-install), with
-# scratch files in BUILD_DIR/install-test: installed quietly and used by a script, their classes
-# compared with regsvr32's (machine-wide and per user), upgraded by a later version, removed without a
-# trace, and signed by make-dist.sh with a throwaway certificate. A FAIL line for each failed check.
+# scratch files in BUILD_DIR/install-test; BUILD_DIR is the 64-bit release build, the 32-bit one is
+# beside it. The prefix first shares keys between the registry views as Windows does (REGISTRY_LINK).
+# 1. Machine-wide: the x64 package alone serves both script hosts and writes, in each view, what the
+#    regsvr32 of each architecture writes; the x86 package added and removed again leaves both working;
+#    the x86 package first, the x64 one added and removed again leaves the 32-bit host working; removing
+#    the last leaves nothing. 2. The same per user. 3. A later x64 package replaces the earlier x64 and
+#    x86 ones. 4. make-dist.sh's signing path, time-stamped by a service of the test's own.
+# A FAIL line for each failed check.
 set -uo pipefail
-top=$1 build=$2 arch=$3
-machine_msi=$top/$("$top/tools/make-dist.sh" --msi "$arch")
-user_msi=$top/$("$top/tools/make-dist.sh" --msi "$arch-peruser")
-for msi in "$machine_msi" "$user_msi"; do
-    [ -f "$msi" ] || { echo "FAIL: no package $msi: run make dist first"; exit 1; }
+top=$1 build=$2 registry_link=$3
+build_32=$(dirname "$build")/$("$top/tools/make-dist.sh" --preset x86)
+msi() { printf '%s' "$top/$("$top/tools/make-dist.sh" --msi "$1")"; }
+for kind in x86 x64 x86-peruser x64-peruser; do
+    [ -f "$(msi $kind)" ] || { echo "FAIL: no package $(msi $kind): run make dist first"; exit 1; }
 done
 
 export WINEPREFIX=$build/wineprefix-install WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -18,132 +23,183 @@ rm -rf "$WINEPREFIX" "$work" && mkdir -p "$work"
 wineboot -i >/dev/null 2>&1
 wineserver -w
 wineserver -p
-trap 'wineserver -k 2>/dev/null' EXIT
-# msiexec runs through the 64-bit loader; the script client, regsvr32 and reg are the architecture's,
-# and only its own view of the registry counts: Wine's RegisterTypeLib also writes the interfaces'
-# keys into the other view (Wow6432Node below the 64-bit one), which the packages leave alone. And
-# Wine shows the ProgIDs that a 64-bit msiexec wrote for a 32-bit package below a Wow6432Node, where
-# 32-bit programs see them without it.
-wine64=/usr/lib/wine/wine64
-if [ "$arch" = x64 ]; then
-    client=$wine64 program_files="Program Files" unwow='/\\Wow6432Node\\/d'
-else
-    client=/usr/lib/wine/wine program_files="Program Files (x86)" unwow='s/\\Wow6432Node\\/\\/'
-fi
+timestamps=""
+trap 'wineserver -k 2>/dev/null; [ -z "$timestamps" ] || kill "$timestamps" 2>/dev/null' EXIT
+wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
 "$wine64" cmd /c exit >/dev/null 2>&1
+# Windows 7 and later keep the classes keys once for both views, all but CLSID, Interface and the media
+# keys; Wine 8 only AppID, Protocols and TypeLib, which it links from Classes\Wow6432Node to their
+# 64-bit originals, and it has no views of a user's classes. The prefix links the keys that the
+# packages share the same way; a Wow6432Node key gives the user's classes their two views.
+share() {
+    local root=$1 hive=$2 name
+    shift 2
+    for name; do
+        "$wine64" "$registry_link" $root "Software\\Classes\\Wow6432Node\\$name" "\\REGISTRY\\$hive\\Software\\Classes\\$name" ||
+            return 1
+    done
+}
+sid=$("$wine64" reg query HKU 2>/dev/null | grep -o 'S-1-5-21-[-0-9]*' | head -n 1)
+share HKLM MACHINE Kiv.KivCtl Kiv.KivCtl.1 && share HKCU "USER\\$sid" TypeLib Kiv.KivCtl Kiv.KivCtl.1 ||
+    { echo "FAIL: the registry views cannot share the control's keys"; exit 1; }
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 win() { printf 'Z:%s' "${1//\//\\}"; }
-msiexec() { "$wine64" msiexec "$1" "$(win "$2")" /qn >/dev/null 2>&1; }
-regsvr32() { "$client" regsvr32 /s "$@" >/dev/null 2>&1; }
+msiexec() { "$wine64" msiexec "$1" "$(win "$(msi "$2")")" /qn >/dev/null 2>&1; }
 same() { [ -n "$2" ] && [ "$2" = "$3" ] || fail "$1:"$'\n'"$(diff <(echo "$3") <(echo "$2"))"; }
 none() { [ -z "$2" ] || fail "$1:"$'\n'"$2"; }
-# examples/quickstart.vbs prints PASS as its last line.
+# examples/quickstart.vbs prints PASS as its last line; $1 is 32 or 64, the script host's bits.
 quickstart() {
-    local out
-    out=$("$client" cscript //nologo "$(win "$top/examples/quickstart.vbs")" 2>&1 | tr -d '\r')
-    [ "${out##*$'\n'}" = PASS ] || fail "quickstart.vbs $1: $out"
+    local host=$wine64 out
+    [ "$1" = 32 ] && host=$wine32
+    out=$("$host" cscript //nologo "$(win "$top/examples/quickstart.vbs")" 2>&1 | tr -d '\r')
+    [ "${out##*$'\n'}" = PASS ] || fail "quickstart.vbs in the $1-bit script host $2: $out"
 }
+both() { quickstart 32 "$1"; quickstart 64 "$1"; }
 
 local_app_data=$("$wine64" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
-installed=$WINEPREFIX/drive_c/$program_files/KivDraw
-user_installed=$(winepath -u "$local_app_data\\KivDraw" 2>/dev/null)  # with x86\ or x64\ below
-# regsvr32 registers a copy of the module in a folder of its own.
-mkdir -p "$WINEPREFIX/drive_c/regsvr32" && cp "$build/bin/KIVDRAW.OCX" "$WINEPREFIX/drive_c/regsvr32/"
-copy='C:\regsvr32\KIVDRAW.OCX'
-folders=$(printf '%s\n' 'C:\regsvr32' "C:\\$program_files\\KivDraw" "$local_app_data\\KivDraw\\$arch")
+installed=("$WINEPREFIX/drive_c/Program Files (x86)/KivDraw" "$WINEPREFIX/drive_c/Program Files/KivDraw"
+           "$(winepath -u "$local_app_data\\KivDraw" 2>/dev/null)")
+# regsvr32 registers copies of the modules in folders of their own.
+mkdir -p "$WINEPREFIX/drive_c/regsvr32/x86" "$WINEPREFIX/drive_c/regsvr32/x64"
+cp "$build_32/bin/KIVDRAW.OCX" "$WINEPREFIX/drive_c/regsvr32/x86/" && cp "$build/bin/KIVDRAW.OCX" "$WINEPREFIX/drive_c/regsvr32/x64/"
+folders=$(printf '%s\n' 'C:\regsvr32\x86' 'C:\regsvr32\x64' 'C:\Program Files (x86)\KivDraw' 'C:\Program Files\KivDraw' \
+                        "$local_app_data\\KivDraw\\x86" "$local_app_data\\KivDraw\\x64")
+regsvr32() {
+    "$wine32" regsvr32 /s "$@" 'C:\regsvr32\x86\KIVDRAW.OCX' >/dev/null 2>&1 &&
+        "$wine64" regsvr32 /s "$@" 'C:\regsvr32\x64\KIVDRAW.OCX' >/dev/null 2>&1
+}
 
 # A registry tree as sorted lines: "[key] value" for each value, "[key]" for each key with neither
-# values nor subkeys; the installer's own records (Classes\Installer) left out, and the folders of
-# $folders written <folder>, with or without a trailing backslash.
+# values nor subkeys. The 64-bit view shows both: the 32-bit view's own keys are its Wow6432Node, the
+# shared ones are there too through their links. The installer's own records (Classes\Installer) are
+# left out, and the folders of $folders written <folder>, with or without a trailing backslash.
 snapshot() {
     rm -f "$work/export.reg"
-    "$client" reg export "$1" "$(win "$work/export.reg")" /y >/dev/null 2>&1 || return 0
+    "$wine64" reg export "$1" "$(win "$work/export.reg")" /y >/dev/null 2>&1 || return 0
     iconv -f UTF-16 -t UTF-8 "$work/export.reg" | tr -d '\r' |
         awk '/^\[/ { if (key != "" && !values && index($0, substr(key, 1, length(key) - 1) "\\") != 1) print key
                      key = $0; values = 0; next }
              NF && key != "" { print key " " $0; values = 1 }
-             END { if (key != "" && !values) print key }' | sed "$unwow" | grep -v '\\Classes\\Installer[]\\]' |
+             END { if (key != "" && !values) print key }' | grep -v '\\Classes\\Installer[]\\]' |
         FOLDERS=$folders perl -pe 'for my $f (split /\n/, $ENV{FOLDERS}) { $f =~ s/\\/\\\\/g; s/\Q$f\E(\\\\)?/<folder>/gi }' |
         sort
 }
 changes() { diff <(printf '%s\n' "$1") <(printf '%s\n' "$2") | grep '^[<>]'; }
 machine() { snapshot 'HKLM\Software\Classes'; }
 user() { snapshot 'HKCU\Software\Classes'; }
+# Nothing of KivDraw: no class key in either view, no ProgID, no type library, no file.
+nothing_left() {
+    none "$1: the classes are not as before" "$(changes "$before" "$(machine)")$(changes "$before_user" "$(user)")"
+    local folder
+    for folder in "${installed[@]}"; do [ ! -e "$folder" ] || fail "$1: $folder is left: $(ls -A "$folder")"; done
+}
 # The products listed under Programs and Features, "name version" a line.
 products() {
-    "$client" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    "$wine64" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
         awk '/^HKEY/ { if (name ~ /KivDraw/) print name " " version; name = version = "" }
              $1 == "DisplayName" { $1 = $2 = ""; name = substr($0, 3) }
              $1 == "DisplayVersion" { version = $3 }
              END { if (name ~ /KivDraw/) print name " " version }'
 }
 
-# 1. Machine-wide: what regsvr32 writes, and the script with it (its first run also lets Wine register
-# its own script and OLE libraries); then the package, installed, used, compared and removed.
+# The packages of a scope ($1: "" for every user, "-peruser") in both orders, their classes as $2
+# shows them; the modules in the folders $3 and $4. Machine-wide the script hosts use them too (Wine
+# shows a user's classes to no CreateObject). The x64 package's classes are left in $by_x64.
+orders() {
+    local scope=$1 classes=$2 start by_x86
+    start=$($classes)
+    msiexec /i x64$scope || fail "msiexec /i of the x64$scope package"
+    ls "$3/KIVDRAW.OCX" "$3/KIVDRAW.manifest" "$4/KIVDRAW.OCX" "$4/KIVDRAW.manifest" >/dev/null || fail "no modules in $3, $4"
+    by_x64=$(changes "$start" "$($classes)")
+    [ -n "$scope" ] || both "with the x64 package"
+    [ -z "$scope" ] || none "the per-user package changed the machine's classes" "$(changes "$before" "$(machine)")"
+    msiexec /i x86$scope && msiexec /x x86$scope || fail "msiexec /i and /x of the x86$scope package beside the x64 one"
+    same "after the x86$scope package came and went, the classes are not the x64 package's" \
+        "$(changes "$start" "$($classes)")" "$by_x64"
+    [ -n "$scope" ] || both "after the x86 package came and went"
+    msiexec /x x64$scope || fail "msiexec /x of the x64$scope package"
+    nothing_left "after the x64$scope package's removal"
+    msiexec /i x86$scope || fail "msiexec /i of the x86$scope package"
+    by_x86=$(changes "$start" "$($classes)")
+    msiexec /i x64$scope && msiexec /x x64$scope || fail "msiexec /i and /x of the x64$scope package beside the x86 one"
+    same "after the x64$scope package came and went, the classes are not the x86 package's" \
+        "$(changes "$start" "$($classes)")" "$by_x86"
+    [ -n "$scope" ] || quickstart 32 "after the x64 package came and went"
+    msiexec /x x86$scope || fail "msiexec /x of the x86$scope package"
+    nothing_left "after the x86$scope package's removal"
+}
+
+# 1. Machine-wide, and what regsvr32 writes (the scripts' first runs also let Wine register its own
+# script and OLE libraries).
 before=$(machine)
-regsvr32 "$copy" || fail "regsvr32 of the module"
+regsvr32 || fail "regsvr32 of the modules"
 by_regsvr32=$(changes "$before" "$(machine)")
-quickstart "with the module registered by regsvr32"
-regsvr32 /u "$copy"
-before=$(machine)
-msiexec /i "$machine_msi" || fail "msiexec /i $(basename "$machine_msi")"
-[ -f "$installed/KIVDRAW.OCX" ] && [ -f "$installed/KIVDRAW.manifest" ] || fail "not installed in $program_files\\KivDraw"
-quickstart "with the installed control"
-same "the package's classes are not regsvr32's" "$(changes "$before" "$(machine)")" "$by_regsvr32"
-msiexec /x "$machine_msi" || fail "msiexec /x $(basename "$machine_msi")"
-none "the classes after msiexec /x are not as before" "$(changes "$before" "$(machine)")"
-[ ! -e "$installed" ] || fail "$program_files\\KivDraw is left after msiexec /x: $(ls -A "$installed")"
+both "with the modules registered by regsvr32"
+regsvr32 /u
+before=$(machine) before_user=$(user)
+orders "" machine "${installed[0]}" "${installed[1]}"
+same "the x64 package's classes are not regsvr32's" "$by_x64" "$by_regsvr32"
 
-# 2. Per user: the user's classes, those of regsvr32 /i:user, and nothing machine-wide.
-before=$(user) before_machine=$(machine)
-msiexec /i "$user_msi" || fail "msiexec /i $(basename "$user_msi")"
-[ -f "$user_installed/$arch/KIVDRAW.OCX" ] || fail "KIVDRAW.OCX is not installed in $local_app_data\\KivDraw\\$arch"
-by_package=$(changes "$before" "$(user)")
-none "the per-user package changed the machine's classes" "$(changes "$before_machine" "$(machine)")"
-msiexec /x "$user_msi" || fail "msiexec /x $(basename "$user_msi")"
-none "the user's classes after msiexec /x are not as before" "$(changes "$before" "$(user)")"
-[ ! -e "$user_installed" ] || fail "$local_app_data\\KivDraw is left after msiexec /x"
-regsvr32 /n /i:user "$copy" || fail "regsvr32 /i:user of the module"
-same "the per-user package's classes are not regsvr32 /i:user's" "$by_package" "$(changes "$before" "$(user)")"
-regsvr32 /u /n /i:user "$copy"
+# 2. Per user, and then what regsvr32 /i:user writes, which leaves empty keys when it unregisters.
+orders -peruser user "${installed[2]}/x86" "${installed[2]}/x64"
+regsvr32 /n /i:user || fail "regsvr32 /i:user of the modules"
+same "the x64 per-user package's classes are not regsvr32 /i:user's" "$by_x64" "$(changes "$before_user" "$(user)")"
+regsvr32 /u /n /i:user
+before_user=$(user)
 
-# 3. A major upgrade, to a package of a later version packed from the same builds; not back.
-later=$work/later/kivdraw-1.0.1-$arch.msi
-"$top/tools/make-dist.sh" "$(dirname "$build")" --out "$work/later" --version 1.0.1 >/dev/null || fail "make-dist.sh --version"
-before=$(machine)
-msiexec /i "$machine_msi" || fail "msiexec /i of version 1.0.0"
-msiexec /i "$later" || fail "msiexec /i of version 1.0.1 over 1.0.0"
+# 3. Major upgrades, to packages of a later version packed from the same builds; not back.
+later=$work/later
+"$top/tools/make-dist.sh" "$(dirname "$build")" --out "$later" --version 1.0.1 >/dev/null || fail "make-dist.sh --version"
+msiexec /i x86 && msiexec /i x64 || fail "msiexec /i of the packages of this version"
+"$wine64" msiexec /i "$(win "$later/kivdraw-1.0.1-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /i of x64 1.0.1"
 listed=$(products)
 [ "$listed" = "${listed%%$'\n'*}" ] && [ "${listed##* }" = 1.0.1 ] ||
     fail "after the upgrade, installed: ${listed:-nothing} (wanted one product, at 1.0.1)"
-msiexec /i "$machine_msi" && fail "version 1.0.0 installed over 1.0.1"
+msiexec /i x64 && fail "the x64 package installed over its later version"
 [ "$(products)" = "$listed" ] || fail "after an attempt at a downgrade, installed: $(products)"
-quickstart "after the upgrade"
-msiexec /x "$later" || fail "msiexec /x of version 1.0.1"
-none "after the upgraded product's removal" "$(changes "$before" "$(machine)")$(products)$(ls -A "$installed" 2>/dev/null)"
+both "after the upgrade"
+"$wine64" msiexec /x "$(win "$later/kivdraw-1.0.1-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /x of x64 1.0.1"
+none "products left after the upgraded product's removal" "$(products)"
+nothing_left "after the upgraded product's removal"
 
-# 4. Signing, as make dist SIGN_PFX=... SIGN_PASSWORD=... does it, into a folder of this test's own.
+# 4. Signing, as make dist SIGN_PFX=... SIGN_PASSWORD=... SIGN_TIMESTAMP_URL=... does it, into a
+# folder of this test's own, time-stamped by a service whose certificate only this test trusts.
 signed=$work/signed
-mkdir -p "$signed/check"
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=KivDraw test" -addext extendedKeyUsage=codeSigning \
-    -keyout "$signed/key.pem" -out "$signed/cert.pem" >/dev/null 2>&1 &&
-    openssl pkcs12 -export -inkey "$signed/key.pem" -in "$signed/cert.pem" -out "$signed/cert.pfx" -passout pass:test ||
-    fail "openssl: no throwaway certificate"
-SIGN_PFX=$signed/cert.pfx SIGN_PASSWORD=test "$top/tools/make-dist.sh" "$(dirname "$build")" --out "$signed/dist" >/dev/null ||
-    fail "make-dist.sh with a certificate"
-unzip -q -o "$signed"/dist/kivdraw-*[0-9].zip "$arch/KIVDRAW.OCX" -d "$signed/check"
-module=$signed/check/$arch/KIVDRAW.OCX
-for file in "$module" "$signed"/dist/*-"$arch".msi "$signed"/dist/*-"$arch"-peruser.msi; do
-    osslsigncode verify -CAfile "$signed/cert.pem" -in "$file" >/dev/null 2>&1 || fail "no valid signature: ${file#"$work"/}"
+mkdir -p "$signed/check" "$signed/tsa"
+certificate() {
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=$1" -addext "extendedKeyUsage=$2" \
+        -keyout "$3.key" -out "$3.pem" >/dev/null 2>&1
+}
+certificate "KivDraw test" codeSigning "$signed/signer" &&
+    openssl pkcs12 -export -inkey "$signed/signer.key" -in "$signed/signer.pem" -out "$signed/signer.pfx" -passout pass:test &&
+    certificate "KivDraw test time-stamps" critical,timeStamping "$signed/tsa/tsa" || fail "openssl: no throwaway certificates"
+printf '%s\n' '[tsa]' 'default_tsa = service' '[service]' 'serial = serial' 'signer_cert = tsa.pem' 'signer_key = tsa.key' \
+    'signer_digest = sha256' 'default_policy = 1.2.3.4.1' 'digests = sha256' 'ess_cert_id_alg = sha256' >"$signed/tsa/tsa.cnf"
+echo 01 >"$signed/tsa/serial"
+"$top/tests/timestamp_service.py" "$signed/tsa" &
+timestamps=$!
+for _ in $(seq 100); do [ -s "$signed/tsa/port" ] && break; sleep 0.1; done
+SIGN_PFX=$signed/signer.pfx SIGN_PASSWORD=test SIGN_TIMESTAMP_URL=http://127.0.0.1:$(cat "$signed/tsa/port" 2>/dev/null) \
+    "$top/tools/make-dist.sh" "$(dirname "$build")" --out "$signed/dist" >/dev/null || fail "make-dist.sh with a certificate"
+kill "$timestamps" && timestamps=""
+unzip -q -o "$signed"/dist/kivdraw-*[0-9].zip '*/KIVDRAW.OCX' -d "$signed/check"
+for file in "$signed"/check/*/KIVDRAW.OCX "$signed"/dist/*.msi; do
+    verified=$(osslsigncode verify -CAfile "$signed/signer.pem" -TSA-CAfile "$signed/tsa/tsa.pem" -in "$file" 2>&1)
+    [ $? -eq 0 ] && grep -q '^Timestamp Server Signature verification: ok' <<<"$verified" ||
+        fail "no valid time-stamped signature: ${file#"$work"/}"
 done
-cp "$build/bin/KIVDRAW.pdb" "$signed/check/$arch/"
-pdb=$(cmake -DMODULE="$module" -DTOOLS=/usr/bin -P "$top/tests/module_pdb_test.cmake" 2>&1) ||
-    fail "the signed module and its PDB: $pdb"
-regsvr32 "$(win "$module")" || fail "regsvr32 of the signed module"
-quickstart "with the signed module"
-regsvr32 /u "$(win "$module")"
+for pair in "x86:$build_32" "x64:$build"; do
+    arch=${pair%%:*}
+    cp "${pair#*:}/bin/KIVDRAW.pdb" "$signed/check/$arch/"
+    pdb=$(cmake -DMODULE="$signed/check/$arch/KIVDRAW.OCX" -DTOOLS=/usr/bin -P "$top/tests/module_pdb_test.cmake" 2>&1) ||
+        fail "the signed $arch module and its PDB: $pdb"
+done
+"$wine32" regsvr32 /s "$(win "$signed/check/x86/KIVDRAW.OCX")" && "$wine64" regsvr32 /s "$(win "$signed/check/x64/KIVDRAW.OCX")" ||
+    fail "regsvr32 of the signed modules"
+both "with the signed modules"
 
-[ $failures -eq 0 ] && echo "PASS: the $arch packages install, register as regsvr32 does, upgrade, uninstall and are signed"
+[ $failures -eq 0 ] && echo "PASS: one x64 package serves both script hosts; the packages keep each other working in" \
+    "every order, write what regsvr32 writes, upgrade, uninstall without a trace and are signed with time-stamps"
 exit $((failures != 0))

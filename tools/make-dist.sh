@@ -5,15 +5,17 @@
 # examples, and what the C++ examples compile with (include/: the header and identifiers made from the
 # interface description, and that description); the modules' symbols (KIVDRAW.pdb, which each module
 # names) into dist/kivdraw-<version>-symbols.zip, in the same folders, so that they unpack beside the
-# modules; and the Windows Installer packages of each architecture, built with wixl from
-# tools/installer/kivdraw.wxs and the registry entries that the build harvested from the module:
-# dist/kivdraw-<version>-x86.msi and -x64.msi (for every user), -x86-peruser.msi and -x64-peruser.msi
-# (for the current user).
+# modules; and the Windows Installer packages, built with wixl from tools/installer/kivdraw.wxs and
+# the registry entries that the builds harvested from the modules: dist/kivdraw-<version>-x86.msi (the
+# 32-bit module, for 32-bit Windows) and -x64.msi (both modules, for 64-bit Windows), for every user,
+# and -x86-peruser.msi and -x64-peruser.msi, the same for the current user.
 #
 # The version is the project's (the builds write it to version.txt). With SIGN_PFX (a PKCS#12 file)
 # and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
-# the installer packages. --out DIR writes into DIR instead of dist/; --version NUMBER packs the
-# installer packages as that version, and names every file with NUMBER as given (the tests' upgrade).
+# the installer packages; with SIGN_TIMESTAMP_URL too, each signature is time-stamped by that RFC 3161
+# service, so that it stays valid after the certificate expires. --out DIR writes into DIR instead of
+# dist/; --version NUMBER packs the installer packages as that version, and names every file with
+# NUMBER as given (the tests' upgrade).
 #
 # make-dist.sh --zip, --symbols-zip, --msi KIND (x86, x64, x86-peruser, x64-peruser): prints that
 # package's path (relative to the top folder), of the version that the builds in build/ were
@@ -71,10 +73,11 @@ fi
 cd "$top"
 zip_path=$out/kivdraw-$text.zip
 symbols_path=$out/kivdraw-$text-symbols.zip
-# Signs $1 in place. The password goes through a file descriptor, not the command line.
+# Signs $1 in place, time-stamped when a service is named. The password goes through a file
+# descriptor, not the command line.
 sign() {
     osslsigncode sign -pkcs12 "$SIGN_PFX" -readpass <(printf '%s' "${SIGN_PASSWORD:-}") -n "KivDraw" -h sha256 \
-        -in "$1" -out "$1.signed" >/dev/null
+        ${SIGN_TIMESTAMP_URL:+-ts "$SIGN_TIMESTAMP_URL"} -in "$1" -out "$1.signed" >/dev/null
     mv "$1.signed" "$1"
 }
 
@@ -85,7 +88,7 @@ for pair in $presets; do
     preset=${pair%%:*} folder=${pair##*:}
     mkdir -p "$stage/$folder" "$symbols/$folder"
     for file in bin/KIVDRAW.OCX bin/KIVDRAW.manifest bin/KIVDRAW.pdb src/generated/kiv.h src/generated/kiv_i.c \
-                installer/registry-machine.wxi installer/registry-user.wxi; do
+                installer/registry-{machine,user}{,-shared}.wxi; do
         [ -f "$build/$preset/$file" ] || { echo "make-dist: $build/$preset/$file is missing: build first" >&2; exit 1; }
     done
     cp "$build/$preset/bin/KIVDRAW.OCX" "$build/$preset/bin/KIVDRAW.manifest" "$stage/$folder/"
@@ -112,21 +115,36 @@ rm -f "$zip_path" "$symbols_path"
 (cd "$stage" && zip -q -X -r "$zip_path" x86 x64 README.md docs include examples)
 (cd "$symbols" && zip -q -X -r "$symbols_path" x86 x64)
 
-# The installer packages, from the modules just packed. Each version of each package has a product
-# code of its own, derived from the package's upgrade code and the version, so that the same version
-# built again is the same product.
-msis=()
+# The installer packages, from the modules just packed, each folder with its build's registry entries.
+# Both builds write the values that the architectures share; the packages take the 32-bit build's,
+# which must be the 64-bit build's too. Each version of each package has a product code of its own,
+# derived from the package's upgrade code and the version, so that the same version built again is
+# the same product.
+installer=$(mktemp -d)
+trap 'rm -rf "$stage" "$symbols" "$installer"' EXIT
 for pair in $presets; do
-    preset=${pair%%:*} arch=${pair##*:}
+    preset=${pair%%:*} folder=${pair##*:}
+    mkdir -p "$installer/$folder"
+    cp "$stage/$folder/KIVDRAW.OCX" "$stage/$folder/KIVDRAW.manifest" "$build/$preset"/installer/registry-*.wxi \
+       "$installer/$folder/"
+done
+for scope in machine user; do
+    cmp -s "$installer/x86/registry-$scope-shared.wxi" "$installer/x64/registry-$scope-shared.wxi" ||
+        { echo "make-dist: the two builds' shared registration ($scope) differs" >&2; exit 1; }
+done
+code_of() { local code; for code in $upgrade_codes; do [ "${code%%:*}" != "$1" ] || echo "${code#*:}"; done; }
+msis=()
+for arch in x86 x64; do
     for scope in perMachine perUser; do
-        kind=$arch registry=registry-machine.wxi
-        [ $scope = perUser ] && kind=$arch-peruser registry=registry-user.wxi
-        for code in $upgrade_codes; do [ "${code%%:*}" != "$kind" ] || upgrade_code=${code#*:}; done
+        kind=$arch
+        [ $scope = perUser ] && kind=$arch-peruser
+        upgrade_code=$(code_of "$kind")
         msi=$out/kivdraw-$text-$kind.msi
         # wixl finds a file's source by a path relative to where it runs, and none by an absolute one.
-        (cd "$stage" && wixl -a "$arch" -o "$msi" -I "$top/tools/installer" -I "$build/$preset/installer" \
-             -D Arch="$arch" -D Scope=$scope -D Version="$number" -D ModuleDir="$arch" -D RegistryFile=$registry \
-             -D UpgradeCode="$upgrade_code" -D ProductCode="$(uuidgen --sha1 --namespace "$upgrade_code" --name "$number")" \
+        (cd "$installer" && wixl -a "$arch" -o "$msi" -I "$top/tools/installer" -I "$installer" \
+             -D Arch="$arch" -D Scope=$scope -D Version="$number" -D UpgradeCode="$upgrade_code" \
+             -D X86UpgradeCode="$(code_of "${kind/x64/x86}")" \
+             -D ProductCode="$(uuidgen --sha1 --namespace "$upgrade_code" --name "$number")" \
              "$top/tools/installer/kivdraw.wxs")
         [ $signing = no ] || sign "$msi"
         msis+=("${msi#"$top"/}")

@@ -2,13 +2,21 @@
 // for the Windows Installer packages, which write it through their Registry table: a package writes
 // exactly what regsvr32 writes, and runs none of the module's code to do it.
 //
-// Usage: installer_registry.exe MODULE MACHINE_OUTPUT USER_OUTPUT
+// Usage: installer_registry.exe MODULE FOLDER
 //
 // It loads MODULE, points HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER and HKEY_CLASSES_ROOT at empty
 // scratch keys of its own (RegOverridePredefKey), and calls DllRegisterServer; every value and
-// every empty key then found below the scratch keys goes into MACHINE_OUTPUT as a RegistryValue of
-// the same root. Then the same again, from fresh scratch keys, with DllInstall(TRUE, L"user"), the
-// per-user registration (regsvr32 /i:user), into USER_OUTPUT. Nothing is left in the real registry.
+// every empty key then found below the scratch keys becomes a RegistryValue of the same root, in
+// FOLDER\registry-machine.wxi or, when it is one of the values that the two architectures' builds
+// share (see Shared below), in FOLDER\registry-machine-shared.wxi. Then the same again, from fresh
+// scratch keys, with DllInstall(TRUE, L"user"), the per-user registration (regsvr32 /i:user), into
+// registry-user.wxi and registry-user-shared.wxi. Nothing is left in the real registry.
+//
+// The packages put each file's values into a component of their own: the shared ones into one
+// component that every package writing them holds alike, so that Windows Installer counts its
+// installations and leaves the values to the last package that uses them. The first value of each
+// file carries KeyPath="$(var.RegistryKeyPath)", for the components whose key path is a registry
+// value (the shared ones, and every per-user one).
 //
 // The module's path becomes the installer's reference to its installed file, [#$(var.ModuleFile)],
 // wherever a value holds it (InprocServer32, ToolboxBitmap32's "path, 30000", the type library's
@@ -127,6 +135,25 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
+// Whether a value is one that the 32-bit and the 64-bit build both write, alike, where both registry
+// views see it. Windows 7 and later keep one copy of HKEY_LOCAL_MACHINE\Software\Classes and of the
+// user's Software\Classes for both views, except the keys below it that each view has for itself (the
+// classes, the interfaces, the media keys); the type library's registration is shared, but the path
+// of each architecture's library (TypeLib\{id}\version\locale\win32 or win64) is that build's own.
+bool Shared(const Entry& entry) {
+    const std::wstring classes = L"software\\classes\\";
+    std::wstring key = Lower(entry.key);
+    if (entry.root == L"HKCR") key = classes + key;
+    if (key.rfind(classes, 0) != 0) return false;
+    key.erase(0, classes.size());
+    const std::wstring first = key.substr(0, key.find(L'\\'));
+    for (const wchar_t* own :
+         {L"clsid", L"interface", L"directshow", L"media type", L"mediafoundation", L"wow6432node"}) {
+        if (first == own) return false;
+    }
+    return !(first == L"typelib" && std::count(key.begin(), key.end(), L'\\') >= 4);
+}
+
 // Replaces every occurrence of `what` (in any case, as Windows compares paths) by `with`.
 std::wstring ReplaceAll(const std::wstring& text, const std::wstring& what, const std::wstring& with) {
     const std::wstring lower = Lower(text), needle = Lower(what);
@@ -183,14 +210,12 @@ std::string InstalledText(const std::wstring& text, const std::wstring& module, 
     return xml;
 }
 
-void Write(const std::filesystem::path& output, std::vector<Entry> entries, const std::wstring& module,
-           const std::wstring& folder, const char* entryPoint) {
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return std::make_tuple(a.root, Lower(a.key), Lower(a.name)) < std::make_tuple(b.root, Lower(b.key), Lower(b.name));
-    });
+void Write(const std::filesystem::path& output, const std::vector<Entry>& entries, const std::wstring& module,
+           const std::wstring& folder, const std::string& what) {
+    if (entries.empty()) throw std::runtime_error("no values for " + output.filename().string());
     std::string wxs = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
-    wxs += std::string("<!-- Written by the build (tools/installer): what the module's ") + entryPoint +
-           " writes. -->\r\n<Include>\r\n";
+    wxs += "<!-- Written by the build (tools/installer): " + what + ". -->\r\n<Include>\r\n";
+    bool keyPath = true;
     for (const Entry& entry : entries) {
         const std::string common = "Root=\"" + Xml(entry.root) + "\" Key=\"" + Xml(Formatted(entry.key)) + "\"";
         if (entry.keyOnly) {
@@ -205,6 +230,8 @@ void Write(const std::filesystem::path& output, std::vector<Entry> entries, cons
         } else {
             line += " Type=\"string\" Value=\"" + InstalledText(entry.text, module, folder) + "\"";
         }
+        if (keyPath) line += " KeyPath=\"$(var.RegistryKeyPath)\"";
+        keyPath = false;
         wxs += line + "/>\r\n";
     }
     wxs += "</Include>\r\n";
@@ -212,6 +239,21 @@ void Write(const std::filesystem::path& output, std::vector<Entry> entries, cons
     out << wxs;
     out.close();
     if (!out) throw std::runtime_error("an output cannot be written");
+}
+
+// One registration's values, sorted, into FOLDER\registry-SCOPE.wxi and the shared ones into
+// FOLDER\registry-SCOPE-shared.wxi.
+void WriteScope(const std::filesystem::path& folder, const std::string& scope, std::vector<Entry> entries,
+                const std::wstring& module, const std::wstring& moduleFolder, const std::string& entryPoint) {
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return std::make_tuple(a.root, Lower(a.key), Lower(a.name)) < std::make_tuple(b.root, Lower(b.key), Lower(b.name));
+    });
+    std::vector<Entry> own, shared;
+    for (const Entry& entry : entries) (Shared(entry) ? shared : own).push_back(entry);
+    Write(folder / ("registry-" + scope + ".wxi"), own, module, moduleFolder,
+          "what the module's " + entryPoint + " writes for its own architecture");
+    Write(folder / ("registry-" + scope + "-shared.wxi"), shared, module, moduleFolder,
+          "what the module's " + entryPoint + " writes alike for both architectures");
 }
 
 template <typename Function>
@@ -224,8 +266,8 @@ Function EntryPointOf(HMODULE module, const char* name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: installer_registry MODULE MACHINE_OUTPUT USER_OUTPUT\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: installer_registry MODULE FOLDER\n");
         return 2;
     }
     HKEY scratch = nullptr;
@@ -247,9 +289,11 @@ int wmain(int argc, wchar_t** argv) {
         Check(::RegCreateKeyExW(HKEY_CURRENT_USER, scratchName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &scratch,
                                 nullptr),
               "the scratch key cannot be made");
-        Write(argv[2], Harvest(scratch, [&] { return registerServer(); }), modulePath, folder, "DllRegisterServer");
-        Write(argv[3], Harvest(scratch, [&] { return install(TRUE, L"user"); }), modulePath, folder,
-              "DllInstall(TRUE, \"user\")");
+        const std::filesystem::path output(argv[2]);
+        WriteScope(output, "machine", Harvest(scratch, [&] { return registerServer(); }), modulePath, folder,
+                   "DllRegisterServer");
+        WriteScope(output, "user", Harvest(scratch, [&] { return install(TRUE, L"user"); }), modulePath, folder,
+                   "DllInstall(TRUE, \"user\")");
         ::RegCloseKey(scratch);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, scratchName.c_str());
         return 0;

@@ -6,8 +6,10 @@
 // The manifest says what self-registration writes, from the same sources: the classes, ProgIDs,
 // threading model, type library version and misc status of component/ClassRegistry.h, and the type
 // library inside MODULE itself (its identifier, version and flags, and its dual interfaces, which
-// are marshalled through the type library as registration marks them). Built for the module's
-// architecture and run under it, the program also knows the processor architecture to name.
+// are marshalled through the type library as registration marks them). The assembly's version is
+// the module's own, from its version record, which the build writes from the project's version.
+// Built for the module's architecture and run under it, the program also knows the processor
+// architecture to name.
 // Exit code 0 on success; otherwise a message on stderr and a non-zero code.
 
 #include "ClassRegistry.h"
@@ -137,7 +139,19 @@ std::vector<Interface> MarshalledInterfaces(ITypeLib* library) {
     return found;
 }
 
-std::string Manifest(ITypeLib* library) {
+// The module's file version, as an assembly's four numbers.
+std::string ModuleVersion(const wchar_t* module) {
+    std::vector<BYTE> record(::GetFileVersionInfoSizeW(module, nullptr));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (record.empty() || !::GetFileVersionInfoW(module, 0, static_cast<DWORD>(record.size()), record.data()) ||
+        !::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) || size < sizeof(*fixed))
+        throw std::runtime_error("MODULE has no version record");
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
+std::string Manifest(ITypeLib* library, const std::string& version) {
     TLIBATTR* lib = nullptr;
     if (FAILED(library->GetLibAttr(&lib))) throw std::runtime_error("GetLibAttr");
     const TLIBATTR attr = *lib;
@@ -150,8 +164,8 @@ std::string Manifest(ITypeLib* library) {
     std::string xml;
     xml += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
     xml += "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n";
-    xml += "  <assemblyIdentity type=\"win32\" name=\"KIVDRAW\" version=\"1.0.0.0\" processorArchitecture=\"" +
-           architecture + "\"/>\r\n";
+    xml += "  <assemblyIdentity type=\"win32\" name=\"KIVDRAW\" version=\"" + version +
+           "\" processorArchitecture=\"" + architecture + "\"/>\r\n";
     xml += "  <file name=\"KIVDRAW.OCX\">\r\n";
     xml += "    <typelib tlbid=\"" + tlbid + "\" version=\"" + Version(reg::kTypeLibMajor, reg::kTypeLibMinor) +
            "\" helpdir=\"\"";
@@ -191,7 +205,7 @@ int wmain(int argc, wchar_t** argv) {
         // Read the type library without registering it.
         ComPtr<ITypeLib> library;
         if (FAILED(::LoadTypeLibEx(argv[1], REGKIND_NONE, library.Put()))) throw std::runtime_error("no type library in MODULE");
-        const std::string xml = Manifest(library.Get());
+        const std::string xml = Manifest(library.Get(), ModuleVersion(argv[1]));
         std::ofstream out(std::filesystem::path(argv[2]), std::ios::binary | std::ios::trunc);
         out << xml;
         out.close();

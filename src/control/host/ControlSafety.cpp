@@ -28,14 +28,15 @@ STDMETHODIMP ControlFramework::GetInterfaceSafetyOptions(REFIID iid, DWORD* supp
     return S_OK;
 }
 
-// A container turns on the safety that the control declares; asking for any other fails, and the
-// container then treats the control as unsafe in that way.
+// A container turns on the safety that the control declares. A mask that names any other option
+// fails, even to turn it off, as the interface's contract says: the container then knows that the
+// control does not offer it, and changes nothing.
 STDMETHODIMP ControlFramework::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) {
     DWORD supported = 0;
     DWORD current = 0;
     if (HRESULT status = GetInterfaceSafetyOptions(iid, &supported, &current); FAILED(status)) return status;
-    if (mask & enabled & ~supported) return E_FAIL;
-    safetyEnabled_ = (safetyEnabled_ & ~(mask & supported)) | (enabled & mask & supported);
+    if (mask & ~supported) return E_FAIL;
+    safetyEnabled_ = (safetyEnabled_ & ~mask) | (enabled & mask);
     return S_OK;
 }
 
