@@ -41,7 +41,9 @@ T Read(const Byte*& p) noexcept {
     return value;
 }
 
-Address Uleb128(const Byte*& p) noexcept {
+// A LEB128 number at `p`, which moves past it: seven bits a byte, the lowest first, the sign of a
+// signed one in the last byte's bit 6.
+Address Leb128(const Byte*& p, bool isSigned) noexcept {
     Address value = 0;
     unsigned shift = 0;
     Byte byte;
@@ -50,21 +52,11 @@ Address Uleb128(const Byte*& p) noexcept {
         if (shift < sizeof(Address) * 8) value |= static_cast<Address>(byte & 0x7f) << shift;
         shift += 7;
     } while (byte & 0x80);
+    if (isSigned && shift < sizeof(Address) * 8 && (byte & 0x40)) value |= ~Address(0) << shift;
     return value;
 }
-
-Address Sleb128(const Byte*& p) noexcept {
-    Address value = 0;
-    unsigned shift = 0;
-    Byte byte;
-    do {
-        byte = *p++;
-        if (shift < sizeof(Address) * 8) value |= static_cast<Address>(byte & 0x7f) << shift;
-        shift += 7;
-    } while (byte & 0x80);
-    if (shift < sizeof(Address) * 8 && (byte & 0x40)) value |= ~Address(0) << shift;
-    return value;
-}
+Address Uleb128(const Byte*& p) noexcept { return Leb128(p, false); }
+Address Sleb128(const Byte*& p) noexcept { return Leb128(p, true); }
 
 // A value in `encoding` at `p`, which moves past it. Values relative to the text or data segment have
 // no base here, as none is registered for this module.
