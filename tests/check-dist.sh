@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # check-dist.sh TOP BUILD_DIR FOLDER: unpacks the package that make dist wrote and checks that it holds
-# exactly the two modules with their manifests, the README with its picture, the examples and include/
-# (the header and identifiers, which must be this build's, with no path of the build machine, and the
-# interface description); that each folder's module is built for its processor; that the symbols
-# package holds exactly the two PDB files; and that FOLDER's two installer packages hold exactly its
-# module and manifest. When BUILD_DIR is the build that FOLDER (x86 or x64) is packed from, its
-# module, manifest and PDB in the packages must be byte for byte those that the tests ran (a module
-# that make dist signed, once its signature is removed); the other builds are tested but not shipped.
+# exactly the two modules with their manifests, the README with its picture, the licence and the
+# third-party notices, the examples and include/ (the header and identifiers, which must be this
+# build's, with no path of the build machine, and the interface description); that each folder's
+# module is built for its processor; that the symbols package holds exactly the two PDB files; and that
+# FOLDER's two installer packages hold exactly its module and manifest, the licence and the notices.
+# When BUILD_DIR is the build that FOLDER (x86 or x64) is packed from, its module, manifest and PDB in
+# the packages must be byte for byte those that the tests ran (a module that make dist signed, once
+# its signature is removed); the other builds are tested but not shipped.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -18,8 +19,8 @@ shipped=no
 [ "$(basename "$build")" = "$("$top/tools/make-dist.sh" --preset "$folder")" ] && shipped=yes
 
 expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md \
-                            docs/scene.png include/kiv.h include/kiv_i.c include/kiv.idl include/stdole_min.idl \
-                            include/stdole_min.h;
+                            LICENSE THIRD-PARTY-NOTICES docs/scene.png include/kiv.h include/kiv_i.c include/kiv.idl \
+                            include/stdole_min.idl include/stdole_min.h;
              cd "$top" && find examples -type f) | sort)
 found=$(cd "$out" && find . -type f | sed 's|^\./||' | sort)
 status=0
@@ -42,20 +43,27 @@ if [ $shipped = yes ]; then
         tested "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
     done
 fi
-# FOLDER's installer packages, for every user and per user: exactly its module and manifest.
+# FOLDER's installer packages, for every user and per user: exactly its module and manifest, with the
+# licence and the notices as the source tree has them.
 for kind in "$folder" "$folder-peruser"; do
     files=$build/dist-msi-unpacked/$kind
     rm -rf "$files" && mkdir -p "$files"
     msiextract -C "$files" "$top/$("$top/tools/make-dist.sh" --msi "$kind")" >/dev/null ||
         { echo "FAIL: no $kind installer package"; status=1; continue; }
-    [ "$(find "$files" -type f -printf '%f ' | tr ' ' '\n' | sort | xargs)" = "KIVDRAW.OCX KIVDRAW.manifest" ] ||
+    [ "$(find "$files" -type f -printf '%f\n' | LC_ALL=C sort | xargs)" = \
+      "KIVDRAW.OCX KIVDRAW.manifest LICENSE THIRD-PARTY-NOTICES" ] ||
         { echo "FAIL: the $kind installer package holds other files than expected"; status=1; }
+    while IFS= read -r file; do
+        cmp -s "$file" "$top/${file##*/}" || { echo "FAIL: the $kind installer package's ${file##*/} differs"; status=1; }
+    done < <(find "$files" -name LICENSE -o -name THIRD-PARTY-NOTICES)
     [ $shipped = no ] || for file in KIVDRAW.OCX KIVDRAW.manifest; do
         tested "$(find "$files" -name "$file")" "$build/bin/$file" ||
             { echo "FAIL: the $kind installer package does not hold the tested $file"; status=1; }
     done
 done
-cmp -s "$out/README.md" "$top/README.md" || { echo "FAIL: README.md differs"; status=1; }
+for file in README.md LICENSE THIRD-PARTY-NOTICES; do
+    cmp -s "$out/$file" "$top/$file" || { echo "FAIL: $file differs"; status=1; }
+done
 cmp -s "$out/docs/scene.png" "$top/docs/scene.png" || { echo "FAIL: docs/scene.png differs"; status=1; }
 diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
 for file in kiv.idl stdole_min.idl stdole_min.h; do

@@ -12,8 +12,9 @@
 #
 # The version is the project's (the builds write it to version.txt). With SIGN_PFX (a PKCS#12 file)
 # and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
-# the installer packages. --out DIR writes into DIR instead of dist/; --version NUMBER packs the
-# installer packages as that version, and names every file with NUMBER as given (the tests' upgrade).
+# the installer packages. The download and the packages carry LICENSE and THIRD-PARTY-NOTICES beside
+# the README. --out DIR writes into DIR instead of dist/; --version NUMBER packs the installer packages
+# as that version, and names every file with NUMBER as given (the tests' upgrade).
 #
 # make-dist.sh --zip, --symbols-zip, --msi KIND (x86, x64, x86-peruser, x64-peruser): prints that
 # package's path (relative to the top folder), of the version that the builds in build/ were
@@ -102,14 +103,14 @@ for file in kiv.h kiv_i.c; do
         { echo "make-dist: the two builds' $file differ" >&2; exit 1; }
 done
 cp src/component/kiv.idl src/component/stdole_min.idl src/component/stdole_min.h "$stage/include/"
-cp README.md "$stage/"
+cp README.md LICENSE THIRD-PARTY-NOTICES "$stage/"
 mkdir -p "$stage/docs"
 cp docs/scene.png "$stage/docs/"
 cp -r examples "$stage/"
 
 mkdir -p "$out"
 rm -f "$zip_path" "$symbols_path"
-(cd "$stage" && zip -q -X -r "$zip_path" x86 x64 README.md docs include examples)
+(cd "$stage" && zip -q -X -r "$zip_path" x86 x64 README.md LICENSE THIRD-PARTY-NOTICES docs include examples)
 (cd "$symbols" && zip -q -X -r "$symbols_path" x86 x64)
 
 # The installer packages, from the modules just packed. Each version of each package has a product
