@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # check-dist.sh TOP BUILD_DIR FOLDER: unpacks the package that make dist wrote and checks that it holds
-# exactly the two modules with their manifests, the README with its picture, the examples and include/
-# (the header and identifiers, which must be this build's, with no path of the build machine, and the
-# interface description); that each folder's module is built for its processor; that the symbols
-# package holds exactly the two PDB files; and that the x86 installer packages hold exactly the 32-bit
-# module and manifest, the x64 ones both modules and manifests. When BUILD_DIR is the build that
-# FOLDER (x86 or x64) is packed from, its module, manifest and PDB in the packages must be byte for
-# byte those that the tests ran (a module that make dist signed, once its signature is removed); the
-# other builds are tested but not shipped.
+# exactly the two modules with their manifests, the README with its picture, the licence and the
+# third-party notices, the examples and include/ (the header and identifiers, which must be this
+# build's, with no path of the build machine, and the interface description); that each folder's
+# module is built for its processor; that the symbols package holds exactly the two PDB files; and that
+# the x86 installer packages hold exactly the 32-bit module and manifest, the x64 ones both modules and
+# manifests, each with the licence and the notices beside it. When BUILD_DIR is the build that FOLDER
+# (x86 or x64) is packed from, its module, manifest and PDB in the packages must be byte for byte those
+# that the tests ran (a module that make dist signed, once its signature is removed); the other builds
+# are tested but not shipped.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -19,8 +20,8 @@ shipped=no
 [ "$(basename "$build")" = "$("$top/tools/make-dist.sh" --preset "$folder")" ] && shipped=yes
 
 expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md \
-                            docs/scene.png include/kiv.h include/kiv_i.c include/kiv.idl include/stdole_min.idl \
-                            include/stdole_min.h;
+                            LICENSE THIRD-PARTY-NOTICES docs/scene.png include/kiv.h include/kiv_i.c include/kiv.idl \
+                            include/stdole_min.idl include/stdole_min.h;
              cd "$top" && find examples -type f) | sort)
 found=$(cd "$out" && find . -type f | sed 's|^\./||' | sort)
 status=0
@@ -43,7 +44,9 @@ if [ $shipped = yes ]; then
         tested "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
     done
 fi
-cmp -s "$out/README.md" "$top/README.md" || { echo "FAIL: README.md differs"; status=1; }
+for file in README.md LICENSE THIRD-PARTY-NOTICES; do
+    cmp -s "$out/$file" "$top/$file" || { echo "FAIL: $file differs"; status=1; }
+done
 cmp -s "$out/docs/scene.png" "$top/docs/scene.png" || { echo "FAIL: docs/scene.png differs"; status=1; }
 diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
 for file in kiv.idl stdole_min.idl stdole_min.h; do
@@ -67,8 +70,9 @@ machine() {
 grep -q 'processorArchitecture="x86"' "$out/x86/KIVDRAW.manifest" || { echo "FAIL: x86/KIVDRAW.manifest"; status=1; }
 grep -q 'processorArchitecture="amd64"' "$out/x64/KIVDRAW.manifest" || { echo "FAIL: x64/KIVDRAW.manifest"; status=1; }
 # The installer packages, for every user and per user: the x86 ones exactly the 32-bit module and its
-# manifest, the x64 ones both modules with theirs, each known by its processor; and, where FOLDER is
-# shipped, FOLDER's the tested ones.
+# manifest, the x64 ones both modules with theirs, each known by its processor, and beside each module
+# the licence and the notices as the source tree has them; and, where FOLDER is shipped, FOLDER's
+# module and manifest the tested ones.
 for kind in x86 x86-peruser x64 x64-peruser; do
     files=$build/dist-msi-unpacked/$kind
     rm -rf "$files" && mkdir -p "$files"
@@ -80,12 +84,15 @@ for kind in x86 x86-peruser x64 x64-peruser; do
         case $name in
             KIVDRAW.OCX) arch=$(machine "$file" | sed 's/^014c$/x86/; s/^8664$/x64/') ;;
             KIVDRAW.manifest) arch=$(sed -n 's/.*processorArchitecture="\([a-z0-9]*\)".*/\1/p' "$file" | sed 's/amd64/x64/') ;;
+            LICENSE | THIRD-PARTY-NOTICES)
+                arch=$(machine "$(dirname "$file")/KIVDRAW.OCX" | sed 's/^014c$/x86/; s/^8664$/x64/')
+                cmp -s "$file" "$top/$name" || arch=changed ;;
         esac
         echo "$arch/$name"
         [ $shipped = yes ] && [ "$arch" = "$folder" ] && ! tested "$file" "$build/bin/$name" && echo "untested/$name"
     done | LC_ALL=C sort | xargs)
-    expected="x86/KIVDRAW.OCX x86/KIVDRAW.manifest"
-    [ "${kind%-peruser}" = x64 ] && expected="x64/KIVDRAW.OCX x64/KIVDRAW.manifest $expected"
+    expected="x86/KIVDRAW.OCX x86/KIVDRAW.manifest x86/LICENSE x86/THIRD-PARTY-NOTICES"
+    [ "${kind%-peruser}" = x64 ] && expected="x64/KIVDRAW.OCX x64/KIVDRAW.manifest x64/LICENSE x64/THIRD-PARTY-NOTICES $expected"
     [ "$found" = "$expected" ] ||
         { echo "FAIL: the $kind installer package holds $found, not the tested $expected"; status=1; }
 done

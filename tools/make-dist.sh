@@ -13,9 +13,12 @@
 # The version is the project's (the builds write it to version.txt). With SIGN_PFX (a PKCS#12 file)
 # and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
 # the installer packages; with SIGN_TIMESTAMP_URL too, each signature is time-stamped by that RFC 3161
-# service, so that it stays valid after the certificate expires. --out DIR writes into DIR instead of
-# dist/; --version NUMBER packs the installer packages as that version, and names every file with
-# NUMBER as given (the tests' upgrade).
+# service, so that it stays valid after the certificate expires. The download and the packages carry
+# LICENSE and THIRD-PARTY-NOTICES. The same files make the same zips: each file carries the release's
+# time, SOURCE_DATE_EPOCH from the environment or else the last commit's. Last it prints the SHA-256 of
+# each module, PDB and zip, for anyone to compare with a build of their own. --out DIR writes into DIR
+# instead of dist/; --version NUMBER packs the installer packages as that version, and names every file
+# with NUMBER as given (the tests' upgrade).
 #
 # make-dist.sh --zip, --symbols-zip, --msi KIND (x86, x64, x86-peruser, x64-peruser): prints that
 # package's path (relative to the top folder), of the version that the builds in build/ were
@@ -71,6 +74,8 @@ if [ -n "${SIGN_PFX:-}" ]; then
     SIGN_PFX=$(realpath "$SIGN_PFX") signing=yes
 fi
 cd "$top"
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || true)}
+[ -n "$epoch" ] || { echo "make-dist: no commit to take the release's time from: set SOURCE_DATE_EPOCH" >&2; exit 1; }
 zip_path=$out/kivdraw-$text.zip
 symbols_path=$out/kivdraw-$text-symbols.zip
 # Signs $1 in place, time-stamped when a service is named. The password goes through a file
@@ -105,15 +110,23 @@ for file in kiv.h kiv_i.c; do
         { echo "make-dist: the two builds' $file differ" >&2; exit 1; }
 done
 cp src/component/kiv.idl src/component/stdole_min.idl src/component/stdole_min.h "$stage/include/"
-cp README.md "$stage/"
+cp README.md LICENSE THIRD-PARTY-NOTICES "$stage/"
 mkdir -p "$stage/docs"
 cp docs/scene.png "$stage/docs/"
 cp -r examples "$stage/"
 
+# Packs the folder $1 into the zip $2 so that the same files give the same bytes: the files go in
+# sorted by name, each with the release's time (stored as UTC), read-write modes (executable where any
+# was) and no folder entries; -X leaves out the owner and the extra time fields.
+pack() {
+    chmod -R u=rwX,go=rX "$1"
+    find "$1" -exec touch -h -d "@$epoch" {} +
+    (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort | TZ=UTC zip -q -X -D "$2" -@)
+}
 mkdir -p "$out"
 rm -f "$zip_path" "$symbols_path"
-(cd "$stage" && zip -q -X -r "$zip_path" x86 x64 README.md docs include examples)
-(cd "$symbols" && zip -q -X -r "$symbols_path" x86 x64)
+pack "$stage" "$zip_path"
+pack "$symbols" "$symbols_path"
 
 # The installer packages, from the modules just packed, each folder with its build's registry entries.
 # Both builds write the values that the architectures share; the packages take the 32-bit build's,
@@ -122,6 +135,7 @@ rm -f "$zip_path" "$symbols_path"
 # the same product.
 installer=$(mktemp -d)
 trap 'rm -rf "$stage" "$symbols" "$installer"' EXIT
+cp LICENSE THIRD-PARTY-NOTICES "$installer/"
 for pair in $presets; do
     preset=${pair%%:*} folder=${pair##*:}
     mkdir -p "$installer/$folder"
@@ -151,3 +165,7 @@ for arch in x86 x64; do
     done
 done
 echo "-- ${zip_path#"$top"/}, ${symbols_path#"$top"/}, ${msis[*]}${SIGN_PFX:+ (signed)}"
+echo "-- SHA-256, to compare with a build of the same commit:"
+(cd "$stage" && sha256sum x86/KIVDRAW.OCX x64/KIVDRAW.OCX)
+(cd "$symbols" && sha256sum x86/KIVDRAW.pdb x64/KIVDRAW.pdb)
+(cd "$out" && sha256sum "${zip_path##*/}" "${symbols_path##*/}")

@@ -131,8 +131,8 @@ private:
     VARDESC* p_ = nullptr;
 };
 
-// Copies custom data entries: get fills a CUSTDATA, set stores one entry. widl puts its creator note,
-// time stamp and version on the library; keeping them makes OUT differ from IN only where intended.
+// Copies custom data entries: get fills a CUSTDATA, set stores one entry. Keeping them makes OUT
+// differ from IN only where intended (widl's own entries on the library aside: see below).
 template <class Get, class Set> void copy_custdata(Get get, Set set, const std::string& what)
 {
     CUSTDATA cd = {};
@@ -146,6 +146,12 @@ template <class Get, class Set> void copy_custdata(Get get, Set set, const std::
     }
     ClearCustData(&cd);
 }
+
+// widl's time stamp and its note "Created by WIDL version ... at <time>" on the library hold the time
+// of the build: the library goes without them, so that the same sources make the same library, and the
+// same module. Its version entry stays.
+constexpr GUID widl_time_stamp = {0xDE77BA63, 0x517C, 0x11D1, {0xA2, 0xDA, 0x00, 0x00, 0xF8, 0x77, 0x3C, 0xE9}};
+constexpr GUID widl_creator_note = {0xDE77BA65, 0x517C, 0x11D1, {0xA2, 0xDA, 0x00, 0x00, 0xF8, 0x77, 0x3C, 0xE9}};
 
 // "Library.Type {GUID}", to tell whether two ITypeInfo describe the same type.
 std::string type_identity(ITypeInfo* ti)
@@ -295,7 +301,10 @@ void Rewriter::create_library(const wchar_t* out_path)
     Ptr<ITypeLib2> in2;
     if (SUCCEEDED(in_->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(in2.put()))))
         copy_custdata([&](CUSTDATA* cd) { return in2->GetAllCustData(cd); },
-                      [&](REFGUID g, VARIANT* v) { return lib_->SetCustData(g, v); },
+                      [&](REFGUID g, VARIANT* v) {
+                          if (IsEqualGUID(g, widl_time_stamp) || IsEqualGUID(g, widl_creator_note)) return S_OK;
+                          return lib_->SetCustData(g, v);
+                      },
                       "SetCustData of the library");
 }
 
