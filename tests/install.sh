@@ -17,6 +17,7 @@ work=$build/install-test
 rm -rf "$WINEPREFIX" "$work" && mkdir -p "$work"
 wineboot -i >/dev/null 2>&1
 wineserver -w
+"$top/tools/without-debugger.sh"
 wineserver -p
 trap 'wineserver -k 2>/dev/null' EXIT
 # msiexec runs through the 64-bit loader; the script client, regsvr32 and reg are the architecture's,

@@ -55,4 +55,5 @@ fi
 server=yes
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1
+"$(dirname "$0")/without-debugger.sh" || exit 1
 "$@"
