@@ -2,6 +2,8 @@
 # make test   builds them, packs the release, and runs the whole suite in each, under Wine
 # make demo   builds and runs the demo with the 32-bit release module, writing demo/out/
 # make bench  builds the release modules and runs the benchmark on both architectures
+# make coverage  builds the configuration that counts the lines that run (i686-coverage), runs its
+#             suite and prints the line coverage of src/, folder by folder; not part of make test
 # make dist   packs dist/kivdraw-<version>.zip, what a user downloads,
 #             dist/kivdraw-<version>-symbols.zip, the release modules' PDB files, and the Windows
 #             Installer packages dist/kivdraw-<version>-{x86,x64}[-peruser].msi; with
@@ -12,10 +14,12 @@
 # modules are the clang builds', the ones with PDB symbols.
 PRESETS := i686-gcc x86_64-gcc i686-clang x86_64-clang i686-checked
 RELEASE := i686-clang x86_64-clang
+COVERAGE := i686-coverage
 BUILD   := build
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build dist test demo bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all deps build dist test demo bench coverage clean $(addprefix build-,$(PRESETS) $(COVERAGE)) \
+        $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -30,7 +34,7 @@ $(BUILD)/%/build.ninja: | deps
 	@cmake --preset $* --log-level=WARNING >/dev/null
 
 # The build runs Windows programs (the type library's rewrite), so it runs in the folder's Wine prefix.
-$(addprefix build-,$(PRESETS)): build-%: $(BUILD)/%/build.ninja
+$(addprefix build-,$(PRESETS) $(COVERAGE)): build-%: $(BUILD)/%/build.ninja
 	@echo "-- build $*"
 	@tools/with-wine.sh $(BUILD)/$* cmake --build --preset $*
 
@@ -56,6 +60,9 @@ bench: $(addprefix build-,$(RELEASE))
 	    echo "== benchmark, $$p"; \
 	    tools/with-wine.sh $(BUILD)/$$p $(BUILD)/$$p/wine-run $(BUILD)/$$p/bin/kiv_bench.exe || exit 1; \
 	done
+
+coverage: build-$(COVERAGE)
+	@tools/coverage.sh $(COVERAGE)
 
 clean:
 	rm -rf $(BUILD)

@@ -22,6 +22,7 @@ work=$build/install-test
 rm -rf "$WINEPREFIX" "$work" && mkdir -p "$work"
 wineboot -i >/dev/null 2>&1
 wineserver -w
+"$top/tools/without-debugger.sh"
 wineserver -p
 timestamps=""
 trap 'wineserver -k 2>/dev/null; [ -z "$timestamps" ] || kill "$timestamps" 2>/dev/null' EXIT

@@ -27,6 +27,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "-- making the unregistered Wine prefix $WINEPREFIX"
     wineboot -i >/dev/null 2>&1
 fi
+"$(dirname "$0")/../tools/without-debugger.sh" || exit 2
 wineserver -w
 
 rm -rf "$folder" && mkdir -p "$folder" && cp "${files[@]}" "$folder/" || exit 2

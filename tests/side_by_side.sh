@@ -19,6 +19,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w
 fi
+"$(dirname "$0")/../tools/without-debugger.sh" || exit 1
 wineserver -p
 trap 'wineserver -k 2>/dev/null' EXIT
 "$wine32" cmd /c exit >/dev/null 2>&1

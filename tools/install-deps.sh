@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make ninja-build mingw-w64 mingw-w64-tools clang lld llvm wine wine64 wine32:i386 xvfb xauth googletest zip unzip
-          wixl msitools osslsigncode openssl uuid-runtime python3)
+          wixl msitools osslsigncode openssl uuid-runtime python3 gcovr)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -54,5 +54,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 server=yes
 wineserver -p
+# The default desktop's process is started here, with no output of a test's, and kept for the session
+# by a program that uses the desktop and waits on an input that never ends. Otherwise the first test
+# program that draws on the screen starts it and hands it its output, which stays open, and CTest
+# waits, for as long as other programs keep the desktop in use: the desktop closes a second after its
+# last program.
+keep=$(mktemp -u) && mkfifo "$keep" && exec 9<>"$keep" && rm -f "$keep"
+wine explorer.exe /desktop >/dev/null 2>&1 &
+wine cmd <&9 9<&- >/dev/null 2>&1 &
+exec 9<&-
 wine cmd /c exit >/dev/null 2>&1
+"$(dirname "$0")/without-debugger.sh" || exit 1
 "$@"

@@ -5,6 +5,11 @@
 # can reach.
 kiv_test(test_control_ole control_ole_test.cpp error_modes_test.cpp)
 
+# The methods of the framework's interfaces that no other test calls, in-process. The user type comes
+# from the registration, which the test extends for a moment: it takes turns on the registry.
+kiv_test(test_framework_methods framework_methods_test.cpp)
+set_tests_properties(test_framework_methods PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
+
 # A program that carries the library's code like kiv_test's, registered as tests below by hand.
 function(kiv_container_program name)
     add_executable(${name} ${ARGN} ${KIV_OBJECTS} $<TARGET_OBJECTS:kivres>)

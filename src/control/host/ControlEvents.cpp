@@ -54,15 +54,19 @@ STDMETHODIMP EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
     return S_OK;
 }
 
-STDMETHODIMP EventPoint::Unadvise(DWORD cookie) {
+ComPtr<IUnknown> EventPoint::Disconnect(DWORD cookie) noexcept {
     for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
         if (it->first != cookie) continue;
-        // Out of the list first: the sink's release may call back into the control.
         ComPtr<IUnknown> gone = std::move(it->second);
         sinks_.erase(it);
-        return S_OK;
+        return gone;
     }
-    return CONNECT_E_NOCONNECTION;
+    return nullptr;
+}
+
+STDMETHODIMP EventPoint::Unadvise(DWORD cookie) {
+    // Out of the list before the sink's release, which may call back into the control.
+    return Disconnect(cookie) ? S_OK : CONNECT_E_NOCONNECTION;
 }
 
 STDMETHODIMP EventPoint::EnumConnections(IEnumConnections** connections) {

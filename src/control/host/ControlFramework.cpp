@@ -5,6 +5,7 @@
 #include "../../component/Boundary.h"
 #include "../../platform/ScreenMetrics.h"
 
+#include <ole2.h>
 #include <olectl.h>
 
 #include <cmath>
@@ -103,8 +104,8 @@ STDMETHODIMP ControlFramework::SetHostNames(LPCOLESTR, LPCOLESTR) {
 // sinks told, and the control's termination. Everything that the control holds for its container's
 // notifications goes too: the view's sink, the sinks of the OLE and data advise holders and the event
 // sink that quick activation connected. A form's site is often all of these and holds the control
-// itself; were any kept, neither would ever be freed. They go after the control has terminated, so
-// that a sink's release that calls back finds the control closed.
+// itself; were any kept, neither would ever be freed. They are taken out first and released after
+// the control has terminated, so that a sink's release that calls back finds the control closed.
 STDMETHODIMP ControlFramework::Close(DWORD) {
     detail::CallReference<IUnknown> hold(outer_);
     InPlaceDeactivate();
@@ -114,7 +115,7 @@ STDMETHODIMP ControlFramework::Close(DWORD) {
     viewFlags_ = 0;
     ComPtr<IOleAdviseHolder> oleAdvise = std::move(oleAdvise_);
     ComPtr<IDataAdviseHolder> dataAdvise = std::move(dataAdvise_);
-    if (const DWORD connection = std::exchange(quickEventCookie_, 0)) events_.Unadvise(connection);
+    ComPtr<IUnknown> eventSink = events_.Disconnect(std::exchange(quickEventCookie_, 0));
     control_.Terminate();
     return S_OK;  // never dirty: nothing to save first
 }
@@ -179,8 +180,12 @@ STDMETHODIMP ControlFramework::GetUserClassID(CLSID* clsid) {
     return S_OK;
 }
 
-STDMETHODIMP ControlFramework::GetUserType(DWORD, LPOLESTR* userType) {
+// The name as registration records it, in the form asked for: an in-process object has no default
+// handler to leave that to (OLE_S_USEREG). Used without registration, from a manifest, the class
+// answers with its own name rather than leave the container without one.
+STDMETHODIMP ControlFramework::GetUserType(DWORD form, LPOLESTR* userType) {
     if (!userType) return E_POINTER;
+    if (SUCCEEDED(::OleRegGetUserType(class_.clsid, form, userType))) return S_OK;
     const size_t bytes = (std::wcslen(class_.userType) + 1) * sizeof(wchar_t);
     *userType = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
     if (!*userType) return E_OUTOFMEMORY;
@@ -215,6 +220,7 @@ STDMETHODIMP ControlFramework::GetExtent(DWORD aspect, SIZEL* size) {
 STDMETHODIMP ControlFramework::Advise(IAdviseSink* sink, DWORD* connection) {
     if (!connection) return E_POINTER;
     *connection = 0;
+    if (!sink) return E_INVALIDARG;  // Wine's holder would take it and hand out a connection to nothing
     if (!oleAdvise_) {
         HRESULT status = ::CreateOleAdviseHolder(oleAdvise_.Put());
         if (FAILED(status)) return status;

@@ -30,6 +30,9 @@ public:
     STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
 
     const IID& Events() const noexcept { return events_; }
+    // The sink of a connection, out of the list and handed to the caller to release when it is
+    // ready for the calls back that a release may make; none for an unknown connection.
+    ComPtr<IUnknown> Disconnect(DWORD cookie) noexcept;
 
 private:
     IConnectionPointContainer* container_;  // the control; not counted (the point is part of it)
