@@ -150,18 +150,20 @@ same "the x64 per-user package's classes are not regsvr32 /i:user's" "$by_x64" "
 regsvr32 /u /n /i:user
 before_user=$(user)
 
-# 3. Major upgrades, to packages of a later version packed from the same builds; not back.
+# 3. Major upgrades, to packages of a later version (this one's third number one higher) packed from
+# the same builds; not back.
 later=$work/later
-"$top/tools/make-dist.sh" "$(dirname "$build")" --out "$later" --version 1.0.1 >/dev/null || fail "make-dist.sh --version"
+next=$(awk -F. 'NR == 1 { print $1 "." $2 "." $3 + 1 }' "$build/version.txt")
+"$top/tools/make-dist.sh" "$(dirname "$build")" --out "$later" --version "$next" >/dev/null || fail "make-dist.sh --version"
 msiexec /i x86 && msiexec /i x64 || fail "msiexec /i of the packages of this version"
-"$wine64" msiexec /i "$(win "$later/kivdraw-1.0.1-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /i of x64 1.0.1"
+"$wine64" msiexec /i "$(win "$later/kivdraw-$next-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /i of x64 $next"
 listed=$(products)
-[ "$listed" = "${listed%%$'\n'*}" ] && [ "${listed##* }" = 1.0.1 ] ||
-    fail "after the upgrade, installed: ${listed:-nothing} (wanted one product, at 1.0.1)"
+[ "$listed" = "${listed%%$'\n'*}" ] && [ "${listed##* }" = "$next" ] ||
+    fail "after the upgrade, installed: ${listed:-nothing} (wanted one product, at $next)"
 msiexec /i x64 && fail "the x64 package installed over its later version"
 [ "$(products)" = "$listed" ] || fail "after an attempt at a downgrade, installed: $(products)"
 both "after the upgrade"
-"$wine64" msiexec /x "$(win "$later/kivdraw-1.0.1-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /x of x64 1.0.1"
+"$wine64" msiexec /x "$(win "$later/kivdraw-$next-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /x of x64 $next"
 none "products left after the upgraded product's removal" "$(products)"
 nothing_left "after the upgraded product's removal"
 
