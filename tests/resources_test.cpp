@@ -146,9 +146,9 @@ TEST_F(Resources, TheVersionRecordDescribesTheModule) {
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(version.Query(L"\\"));
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u) << "1.0";
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u) << "1.1";
     EXPECT_EQ(fixed->dwFileVersionLS, 0u) << ".0.0";
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
     EXPECT_EQ(fixed->dwProductVersionLS, 0u);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
