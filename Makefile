@@ -29,8 +29,8 @@ deps:
 build: $(addprefix build-,$(PRESETS))
 
 # A folder is configured once (build.ninja is what a configuration that went through leaves); after
-# that Ninja runs CMake again by itself when a CMake file changes.
-$(BUILD)/%/build.ninja: | deps
+# that Ninja runs CMake again by itself when a CMake file changes, and make when a preset does.
+$(BUILD)/%/build.ninja: CMakePresets.json | deps
 	@cmake --preset $* --log-level=WARNING >/dev/null
 
 # The build runs Windows programs (the type library's rewrite), so it runs in the folder's Wine prefix.
