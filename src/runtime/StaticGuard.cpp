@@ -4,9 +4,10 @@
 // the module. Here they wait on the platform's slim lock and condition variable, which need no kernel
 // object and nothing done at unload.
 //
-// The guard is the ABI's 64-bit word (`long long`, as the compilers declare these functions). Its first byte says the static is made; the compiled code reads
-// it without a call, so it is written last, with release order. The second byte says a thread is
-// making it, and bytes 4 to 7 which one. Those are written under the lock only.
+// The guard is the ABI's 64-bit word (`long long`, as the compilers declare these functions). Its
+// first byte says the static is made; the compiled code reads it without a call, so it is written
+// last, with release order. The second byte says a thread is making it, and bytes 4 to 7 which one.
+// Those are written under the lock only.
 #include <windows.h>
 
 #include <atomic>
