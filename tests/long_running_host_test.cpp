@@ -261,9 +261,9 @@ TEST(LongRunningHost, LoadingTheModuleLoadsNothingElse) {
     using Watch = LONG(NTAPI*)(ULONG, decltype(&NoteLoaded), void*, void**);
     using Unwatch = LONG(NTAPI*)(void*);
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    auto watch = reinterpret_cast<Watch>(reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "LdrRegisterDllNotification")));
-    auto unwatch =
-        reinterpret_cast<Unwatch>(reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
+    auto entry = [ntdll](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, name)); };
+    auto watch = reinterpret_cast<Watch>(entry("LdrRegisterDllNotification"));
+    auto unwatch = reinterpret_cast<Unwatch>(entry("LdrUnregisterDllNotification"));
     ASSERT_TRUE(watch && unwatch);
     std::vector<std::wstring> loaded;
     void* cookie = nullptr;

@@ -186,8 +186,8 @@ Range Find(Address pc) noexcept {
     if (!gSection) return found;
     if (::InitOnceExecuteOnce(&gIndexOnce, &MakeIndex, nullptr, nullptr)) {
         const Range* begin = gIndex;
-        const Range* after =
-            std::upper_bound(begin, begin + gIndexSize, pc, [](Address value, const Range& range) { return value < range.begin; });
+        const Range* after = std::upper_bound(begin, begin + gIndexSize, pc,
+                                              [](Address value, const Range& range) { return value < range.begin; });
         if (after != begin && pc < after[-1].end) found = after[-1];
         return found;
     }

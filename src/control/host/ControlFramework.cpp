@@ -40,7 +40,8 @@ bool ControlFramework::Find(REFIID iid, void** out) noexcept {
     else if (iid == IID_IPersistMemory) found = static_cast<IPersistMemory*>(this);
     else if (iid == IID_IPersistPropertyBag) found = static_cast<IPersistPropertyBag*>(this);
     else if (iid == IID_IConnectionPointContainer) found = static_cast<IConnectionPointContainer*>(this);
-    else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2) found = static_cast<IProvideClassInfo2*>(this);
+    else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2)
+        found = static_cast<IProvideClassInfo2*>(this);
     else if (iid == IID_IObjectSafety) found = static_cast<IObjectSafety*>(this);
     else return false;
     found->AddRef();
