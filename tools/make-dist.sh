@@ -88,7 +88,8 @@ sign() {
 
 stage=$(mktemp -d)
 symbols=$(mktemp -d)
-trap 'rm -rf "$stage" "$symbols"' EXIT
+installer=$(mktemp -d)
+trap 'rm -rf "$stage" "$symbols" "$installer"' EXIT
 for pair in $presets; do
     preset=${pair%%:*} folder=${pair##*:}
     mkdir -p "$stage/$folder" "$symbols/$folder"
@@ -133,8 +134,6 @@ pack "$symbols" "$symbols_path"
 # which must be the 64-bit build's too. Each version of each package has a product code of its own,
 # derived from the package's upgrade code and the version, so that the same version built again is
 # the same product.
-installer=$(mktemp -d)
-trap 'rm -rf "$stage" "$symbols" "$installer"' EXIT
 cp LICENSE THIRD-PARTY-NOTICES "$installer/"
 for pair in $presets; do
     preset=${pair%%:*} folder=${pair##*:}
