@@ -73,6 +73,7 @@ grep -q 'processorArchitecture="amd64"' "$out/x64/KIVDRAW.manifest" || { echo "F
 # manifest, the x64 ones both modules with theirs, each known by its processor, and beside each module
 # the licence and the notices as the source tree has them; and, where FOLDER is shipped, FOLDER's
 # module and manifest the tested ones.
+arch_of() { machine "$1" | sed 's/^014c$/x86/; s/^8664$/x64/'; }
 for kind in x86 x86-peruser x64 x64-peruser; do
     files=$build/dist-msi-unpacked/$kind
     rm -rf "$files" && mkdir -p "$files"
@@ -82,10 +83,10 @@ for kind in x86 x86-peruser x64 x64-peruser; do
     found=$(for file in "${unpacked[@]}"; do
         name=$(basename "$file") arch=other
         case $name in
-            KIVDRAW.OCX) arch=$(machine "$file" | sed 's/^014c$/x86/; s/^8664$/x64/') ;;
+            KIVDRAW.OCX) arch=$(arch_of "$file") ;;
             KIVDRAW.manifest) arch=$(sed -n 's/.*processorArchitecture="\([a-z0-9]*\)".*/\1/p' "$file" | sed 's/amd64/x64/') ;;
             LICENSE | THIRD-PARTY-NOTICES)
-                arch=$(machine "$(dirname "$file")/KIVDRAW.OCX" | sed 's/^014c$/x86/; s/^8664$/x64/')
+                arch=$(arch_of "$(dirname "$file")/KIVDRAW.OCX")
                 cmp -s "$file" "$top/$name" || arch=changed ;;
         esac
         echo "$arch/$name"

@@ -19,13 +19,6 @@ using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
 
 LONG I4(HDC dc) { return platform::HandleToI4(dc); }
 
-// An exported function by name (through the generic function pointer type, as GetProcAddress's
-// result is meant to be cast).
-template <class Fn>
-Fn Proc(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
 // The ATL library with its window classes registered (once per process).
 HMODULE AtlLibrary() {
     static HMODULE atl = [] {

@@ -27,30 +27,6 @@ namespace {
 
 // ---- the test's container ---------------------------------------------------------------------
 
-// A view sink that counts the view changes it hears of.
-class FakeViewSink final : public IAdviseSink {
-public:
-    int viewChanges = 0;
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IAdviseSink) return E_NOINTERFACE;
-        *out = static_cast<IAdviseSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override { return --references_; }
-    STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
-    STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override { ++viewChanges; }
-    STDMETHODIMP_(void) OnRename(IMoniker*) override {}
-    STDMETHODIMP_(void) OnSave() override {}
-    STDMETHODIMP_(void) OnClose() override {}
-    ULONG References() const { return references_; }
-
-private:
-    ULONG references_ = 1;
-};
-
 // A property bag that counts what is read from it and written to it.
 class FakeBag final : public IPropertyBag {
 public:
@@ -447,7 +423,7 @@ TEST_F(Ole, DesignModeDrawsTheAppearancePictureAndRunModeNothing) {
 TEST_F(Ole, AChangeOfUserModeTellsTheViewSink) {
     auto view = As<IViewObject2>(IID_IViewObject2);
     auto olecontrol = As<IOleControl>(IID_IOleControl);
-    FakeViewSink sink;
+    FakeAdviseSink sink;
     ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, &sink), S_OK);
     DWORD aspects = 0;
     ComPtr<IAdviseSink> given;

@@ -2,6 +2,7 @@
 // answer that the interface's documentation gives for a control that is only ever active in place
 // (the control frameworks' answer where it leaves the choice); the sinks that containers connect,
 // listed and let go; and the enumerators' positions.
+#include "FakeSite.h"
 #include "TestSupport.h"
 
 #include <ocidl.h>
@@ -12,39 +13,6 @@
 using namespace kivtest;
 
 namespace {
-
-// A sink of each kind that a container connects: advise sink and event sink. It counts what it
-// hears, and `released` runs when the control lets go of it (only the test's reference is left).
-class Sink final : public IAdviseSink, public IDispatch {
-public:
-    int closes = 0, saves = 0, dataChanges = 0, dataGiven = 0;
-    ULONG references = 1;
-    std::function<void()> released;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IAdviseSink) *out = static_cast<IAdviseSink*>(this);
-        else if (iid == IID_IDispatch || iid == DIID___KivCtl) *out = static_cast<IDispatch*>(this);
-        else return E_NOINTERFACE;
-        return AddRef(), S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
-    STDMETHODIMP_(ULONG) Release() override {
-        if (--references == 1 && released) released();
-        return references;
-    }
-    STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM* data) override {
-        ++dataChanges, dataGiven += data && data->tymed != TYMED_NULL;
-    }
-    STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override {}
-    STDMETHODIMP_(void) OnRename(IMoniker*) override {}
-    STDMETHODIMP_(void) OnSave() override { ++saves; }
-    STDMETHODIMP_(void) OnClose() override { ++closes; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
-};
 
 // A method that gives nothing back must clear its out pointer.
 template <class T>
@@ -77,7 +45,7 @@ TEST_F(Methods, EachGivesItsDocumentedAnswer) {
     auto inPlace = As<IOleInPlaceObject>();
     auto view = As<IViewObjectEx>();
     auto data = As<IDataObject>();
-    Sink sink;
+    FakeAdviseSink sink;
     DWORD key = 99;
     MSG message = {};
     DVEXTENTINFO small = {sizeof(DVEXTENTINFO) - 1, DVEXTENT_CONTENT, {}};
@@ -142,7 +110,7 @@ TEST_F(Methods, EachGivesItsDocumentedAnswer) {
         SCOPED_TRACE(method);
         EXPECT_EQ(call(), answer);
     }
-    EXPECT_EQ(sink.references, 1u) << "no connection was made";
+    EXPECT_EQ(sink.References(), 1u) << "no connection was made";
 }
 
 // The user type as registration records it, in each form; a form that registration does not name
@@ -173,14 +141,14 @@ TEST_F(Methods, TheUserTypeIsTheRegisteredOne) {
 // A sink that a container connects goes when the control closes, after the control has ended: a
 // release that calls back finds it closed.
 TEST_F(Methods, CloseLetsEverySinkGoAfterTheControlEnded) {
-    const std::pair<const char*, std::function<HRESULT(Sink&)>> connections[] = {
-        {"IOleObject::Advise", [&](Sink& sink) { DWORD c; return As<IOleObject>()->Advise(&sink, &c); }},
-        {"IDataObject::DAdvise", [&](Sink& sink) {
+    const std::pair<const char*, std::function<HRESULT(FakeAdviseSink&)>> connections[] = {
+        {"IOleObject::Advise", [&](FakeAdviseSink& sink) { DWORD c; return As<IOleObject>()->Advise(&sink, &c); }},
+        {"IDataObject::DAdvise", [&](FakeAdviseSink& sink) {
              DWORD c;
              return As<IDataObject>()->DAdvise(&kEnhanced, 0, &sink, &c); }},
-        {"IViewObject::SetAdvise", [&](Sink& sink) {
+        {"IViewObject::SetAdvise", [&](FakeAdviseSink& sink) {
              return As<IViewObject>()->SetAdvise(DVASPECT_CONTENT, 0, &sink); }},
-        {"IQuickActivate::QuickActivate", [&](Sink& sink) {
+        {"IQuickActivate::QuickActivate", [&](FakeAdviseSink& sink) {
              QACONTAINER container = {};
              QACONTROL answer = {};
              container.cbSize = sizeof(container), answer.cbSize = sizeof(answer);
@@ -190,20 +158,20 @@ TEST_F(Methods, CloseLetsEverySinkGoAfterTheControlEnded) {
     for (const auto& [how, connect] : connections) {
         SCOPED_TRACE(how);
         control = NewControl();
-        Sink sink;
+        FakeAdviseSink sink;
         ASSERT_EQ(connect(sink), S_OK);
-        EXPECT_EQ(sink.references, 2u) << "held once";
+        EXPECT_EQ(sink.References(), 2u) << "held once";
         bool closedFirst = false;
         sink.released = [&] { closedFirst = !BitmapsOf(control.Get()); };
         EXPECT_EQ(As<IOleObject>()->Close(OLECLOSE_NOSAVE), S_OK);
-        EXPECT_EQ(sink.references, 1u) << "let go while the container still holds the control";
+        EXPECT_EQ(sink.References(), 1u) << "let go while the container still holds the control";
         EXPECT_TRUE(closedFirst);
         EXPECT_EQ(sink.closes, how == connections[0].first ? 1 : 0);
     }
 }
 
 TEST_F(Methods, AdviseSinksAreListedUntilTheyAreDisconnected) {
-    Sink sink;
+    FakeAdviseSink sink;
     DWORD ole = 0, data = 0;
     ASSERT_EQ(As<IOleObject>()->Advise(&sink, &ole), S_OK);
     ASSERT_EQ(As<IDataObject>()->DAdvise(&kEnhanced, ADVF_PRIMEFIRST, &sink, &data), S_OK);
@@ -233,7 +201,7 @@ TEST_F(Methods, AdviseSinksAreListedUntilTheyAreDisconnected) {
     EXPECT_EQ(sink.dataChanges, 2);
     EXPECT_EQ(As<IOleObject>()->Unadvise(ole), S_OK);
     EXPECT_EQ(As<IDataObject>()->DUnadvise(data), S_OK);
-    EXPECT_EQ(sink.references, 1u);
+    EXPECT_EQ(sink.References(), 1u);
     EXPECT_EQ(As<IOleObject>()->Unadvise(ole), OLE_E_NOCONNECTION);
     EXPECT_EQ(As<IDataObject>()->DUnadvise(data), OLE_E_NOCONNECTION);
 }
@@ -255,7 +223,7 @@ TEST_F(Methods, EnumeratorsSkipResetAndClone) {
     EXPECT_EQ(format.cfFormat, CF_ENHMETAFILE);
     EXPECT_EQ(formats->Next(2, &format, nullptr), E_POINTER) << "how many came must be asked for";
 
-    Sink sink;
+    FakeAdviseSink sink;
     ComPtr<IConnectionPoint> point;
     ASSERT_EQ(As<IConnectionPointContainer>()->FindConnectionPoint(DIID___KivCtl, point.Put()), S_OK);
     DWORD cookie = 0;
@@ -263,11 +231,11 @@ TEST_F(Methods, EnumeratorsSkipResetAndClone) {
     ComPtr<IEnumConnections> connections, again;
     ASSERT_EQ(point->EnumConnections(connections.Put()), S_OK);
     ASSERT_EQ(connections->Clone(again.Put()), S_OK);
-    EXPECT_EQ(sink.references, 4u) << "the point, the enumerator and its copy";
+    EXPECT_EQ(sink.References(), 4u) << "the point, the enumerator and its copy";
     connections.Reset();
     again.Reset();
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
-    EXPECT_EQ(sink.references, 1u);
+    EXPECT_EQ(sink.References(), 1u);
 }
 
 }  // namespace

@@ -73,9 +73,7 @@ double PrivateBytes() {  // Wine fills in only the basic counters; PagefileUsage
 // The platform's heap checks (the checked configuration's free checking) hold freed blocks back for a
 // while to catch late writes into them: the heaps' counts then grow with whatever is freed.
 bool HeapHoldsFreedBlocks() {
-    using GlobalFlags = ULONG(NTAPI*)();
-    auto flags = reinterpret_cast<GlobalFlags>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetNtGlobalFlags")));
+    auto flags = Proc<ULONG(NTAPI*)()>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetNtGlobalFlags");
     constexpr ULONG kFreeChecking = 0x20;  // FLG_HEAP_ENABLE_FREE_CHECK
     return flags && (flags() & kFreeChecking);
 }
@@ -261,9 +259,8 @@ TEST(LongRunningHost, LoadingTheModuleLoadsNothingElse) {
     using Watch = LONG(NTAPI*)(ULONG, decltype(&NoteLoaded), void*, void**);
     using Unwatch = LONG(NTAPI*)(void*);
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    auto entry = [ntdll](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, name)); };
-    auto watch = reinterpret_cast<Watch>(entry("LdrRegisterDllNotification"));
-    auto unwatch = reinterpret_cast<Unwatch>(entry("LdrUnregisterDllNotification"));
+    auto watch = Proc<Watch>(ntdll, "LdrRegisterDllNotification");
+    auto unwatch = Proc<Unwatch>(ntdll, "LdrUnregisterDllNotification");
     ASSERT_TRUE(watch && unwatch);
     std::vector<std::wstring> loaded;
     void* cookie = nullptr;
@@ -290,16 +287,12 @@ TEST(LongRunningHost, LoadingTheModuleLoadsNothingElse) {
 // and pools that exceptions use only after the last of them. The probe module has the runtime as the
 // control's module has it.
 TEST(LongRunningHost, AnExceptionThrownAsAModuleUnloadsIsCaughtAndLeavesNothing) {
-    wchar_t self[MAX_PATH] = {};
-    const std::wstring program(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-    const std::wstring probe = program.substr(0, program.find_last_of(L"\\/") + 1) + L"kiv_unload_probe.dll";
+    const std::wstring probe = BesideProgram(L"kiv_unload_probe.dll");
     int caught = 0;
     auto cycle = [&] {
         HMODULE module = ::LoadLibraryW(probe.c_str());
         if (!module) return false;
-        using CountCatchesIn = void (*)(int*);
-        auto count = reinterpret_cast<CountCatchesIn>(
-            reinterpret_cast<void (*)()>(::GetProcAddress(module, "CountCatchesIn")));
+        auto count = Proc<void (*)(int*)>(module, "CountCatchesIn");
         if (count) count(&caught);
         ::FreeLibrary(module);
         return count != nullptr;
@@ -379,9 +372,7 @@ TEST(Form, ClosingTheControlFreesTheSiteThatOwnsItAndThenTheControl) {
     EXPECT_EQ(site->control->SetClientSite(nullptr), S_OK);
     site->Release();
     EXPECT_TRUE(freed) << "the control still holds its site";
-    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
-    auto canUnloadNow = reinterpret_cast<CanUnloadNow>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(Module(), "DllCanUnloadNow")));
+    auto canUnloadNow = Proc<HRESULT(STDAPICALLTYPE*)()>(Module(), "DllCanUnloadNow");
     ASSERT_NE(canUnloadNow, nullptr);
     EXPECT_EQ(canUnloadNow(), S_OK) << "the control is still alive";
     ::CoUninitialize();

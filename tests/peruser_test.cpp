@@ -71,7 +71,7 @@ public:
 
 private:
     void Call(const char* name) {
-        auto entry = reinterpret_cast<EntryPoint>(reinterpret_cast<void (*)()>(::GetProcAddress(module_, name)));
+        auto entry = Proc<EntryPoint>(module_, name);
         EXPECT_TRUE(entry && SUCCEEDED(entry())) << name;
     }
     HMODULE module_ = nullptr;
@@ -162,9 +162,7 @@ TEST_F(PerUser, MachineWideRegistrationLeavesTheUsersCopiesAlone) {
     UsersOwnKeys own({control, L"Kiv.KivCtl", library});
     HMODULE module = ::LoadLibraryW(OcxPath().c_str());
     ASSERT_NE(module, nullptr);
-    const auto entry = [&](const char* name) {
-        return reinterpret_cast<EntryPoint>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-    };
+    const auto entry = [&](const char* name) { return Proc<EntryPoint>(module, name); };
     HKEY machine = nullptr;
     ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ, &machine), ERROR_SUCCESS);
 

@@ -7,6 +7,8 @@
 #include <ocidl.h>
 #include <oleidl.h>
 
+#include "kiv.h"
+
 #include <functional>
 #include <optional>
 #include <vector>
@@ -116,6 +118,47 @@ public:
 
 private:
     IID events_;
+    ULONG references_ = 1;
+};
+
+// A sink of each kind that a container connects to the control: advise sink (of the view, the data
+// and the OLE object) and event sink. It counts what it hears, and `released` runs when the control
+// lets go of it (only the test's own reference is left).
+class FakeAdviseSink final : public IAdviseSink, public IDispatch {
+public:
+    int viewChanges = 0, dataChanges = 0, dataGiven = 0, saves = 0, closes = 0;
+    std::function<void()> released;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IAdviseSink) *out = static_cast<IAdviseSink*>(this);
+        else if (iid == IID_IDispatch || iid == DIID___KivCtl) *out = static_cast<IDispatch*>(this);
+        else return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        if (--references_ == 1 && released) released();
+        return references_;
+    }
+    STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM* data) override {
+        ++dataChanges;
+        dataGiven += data && data->tymed != TYMED_NULL;
+    }
+    STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override { ++viewChanges; }
+    STDMETHODIMP_(void) OnRename(IMoniker*) override {}
+    STDMETHODIMP_(void) OnSave() override { ++saves; }
+    STDMETHODIMP_(void) OnClose() override { ++closes; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return S_OK;
+    }
+    ULONG References() const { return references_; }
+
+private:
     ULONG references_ = 1;
 };
 

@@ -89,8 +89,15 @@ HRESULT LateBound(IUnknown* object, DISPID id, WORD flags, std::vector<VARIANT> 
 // The identifier that GetIDsOfNames gives for a member's name; DISPID_UNKNOWN when there is none.
 DISPID IdOfName(IUnknown* object, const wchar_t* name);
 
-// The built module beside this test program, as the tests that load it by path find it.
+// A file beside this test program; the built module there, as the tests that load it by path find it.
+std::wstring BesideProgram(const wchar_t* name);
 std::wstring OcxPath();
+// An exported function by name (through the generic function pointer type, as GetProcAddress's
+// result is meant to be cast); null when there is none.
+template <class Fn>
+Fn Proc(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
 std::wstring GuidText(REFGUID guid);
 bool SameText(const std::wstring& a, const std::wstring& b);  // case-insensitive
 // A string value below HKEY_CLASSES_ROOT; "(missing)" when there is none.
