@@ -160,8 +160,8 @@ TEST_F(Resources, TheVersionRecordDescribesTheModule) {
     EXPECT_EQ(translation[0], 0x0409) << "US English";
     EXPECT_EQ(translation[1], 0x04B0) << "Unicode";
 
-    EXPECT_EQ(version.Text(L"FileVersion"), L"1.01");
-    EXPECT_EQ(version.Text(L"ProductVersion"), L"1.01");
+    EXPECT_EQ(version.Text(L"FileVersion"), L"1.02");
+    EXPECT_EQ(version.Text(L"ProductVersion"), L"1.02");
     EXPECT_EQ(version.Text(L"InternalName"), L"KIVDRAW");
     EXPECT_EQ(version.Text(L"OriginalFilename"), L"KIVDRAW.OCX");
     EXPECT_NE(version.Query(L"\\StringFileInfo\\040904B0\\OLESelfRegister"), nullptr)
