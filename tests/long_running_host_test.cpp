@@ -287,7 +287,7 @@ TEST(LongRunningHost, LoadingTheModuleLoadsNothingElse) {
 // and pools that exceptions use only after the last of them. The probe module has the runtime as the
 // control's module has it.
 TEST(LongRunningHost, AnExceptionThrownAsAModuleUnloadsIsCaughtAndLeavesNothing) {
-    const std::wstring probe = BesideProgram(L"kiv_unload_probe.dll");
+    const std::wstring probe = BesideProgram(L"kiv_runtime_probe.dll");
     int caught = 0;
     auto cycle = [&] {
         HMODULE module = ::LoadLibraryW(probe.c_str());

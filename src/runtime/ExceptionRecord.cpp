@@ -4,6 +4,11 @@
 // once would leave one slot behind, until the process has none left and dies. Here each thread's
 // record lives in a fiber-local slot: a thread's record is freed when the thread ends, and at unload
 // the slot goes back to the platform, which frees the records that are left.
+//
+// A module makes the slot as it loads (MakeExceptionRecords), and refuses to load when the process has
+// none left: without one no exception could be thrown or caught, and the runtime's answer to that is to
+// end the process, the host's included. A program that links these objects makes it at its first
+// exception.
 #include "Runtime.h"
 
 #include <windows.h>
@@ -26,7 +31,7 @@ void WINAPI FreeRecord(void* record) noexcept {
 
 std::atomic<DWORD> gSlot{FLS_OUT_OF_INDEXES};
 
-// The slot, made by the first thread that throws.
+// The slot, made as the module loads or else by the first thread that throws.
 DWORD Slot() noexcept {
     DWORD slot = gSlot.load(std::memory_order_acquire);
     if (slot != FLS_OUT_OF_INDEXES) return slot;
@@ -39,6 +44,8 @@ DWORD Slot() noexcept {
 }  // namespace
 
 namespace kiv::runtime {
+
+bool MakeExceptionRecords() noexcept { return Slot() != FLS_OUT_OF_INDEXES; }
 
 void ReleaseExceptionRecords() noexcept {
     if (const DWORD slot = gSlot.exchange(FLS_OUT_OF_INDEXES); slot != FLS_OUT_OF_INDEXES) ::FlsFree(slot);

@@ -46,8 +46,8 @@ void Finish(long long* guard, bool made) noexcept {
 }  // namespace
 
 // 1: the caller makes the static now; 0: it is made already. A thread that asks again for a static
-// that it is making itself would wait for ever: the language leaves that undefined, and the runtime
-// ends the process, as GCC's does with its error.
+// that it is making itself would wait for ever: the language leaves that undefined. GCC's runtime
+// throws its recursive-initialisation error there; this one ends the process, as LLVM's runtime does.
 extern "C" int __cxa_guard_acquire(long long* guard) noexcept {
     if (Made(guard).load(std::memory_order_acquire)) return 0;
     const DWORD self = ::GetCurrentThreadId();

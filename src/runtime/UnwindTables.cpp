@@ -1,12 +1,16 @@
 // Where the 32-bit unwinder finds the module's unwind tables (_Unwind_Find_FDE).
 //
 // 32-bit code unwinds through the DWARF tables of the module's .eh_frame section. GCC's start files
-// register that section with the unwinder as the module loads, and the unwinder keeps the registered
-// sections in a list under a mutex of GCC's thread layer, whose semaphore is made at the first
-// registration and never closed: one kernel handle left in the host at every unload. Here the
-// registration only notes where the section begins, and the unwinder's search is this module's own:
-// an index of the section's entries sorted by address, made at the first exception and given back at
-// unload. The 64-bit module unwinds through the platform's tables and needs none of this.
+// register that section with an unwinder as the module loads: with GCC's shared unwinder
+// (libgcc_s_dw2-1.dll) when the process holds it already, else with the module's own, which keeps the
+// registered sections in a list under a mutex of GCC's thread layer, whose semaphore is made at the
+// first registration and never closed. Neither will do: in the first case the module's own unwinder
+// never learns where its tables are, and its first exception ends the process; in the second every
+// unload leaves a kernel handle behind. Here the module finds its section itself, in its own image's
+// section table, whatever the process holds; registration does nothing; and the unwinder's search is
+// this module's own: an index of the section's entries sorted by address, made at the first exception
+// and given back at unload. The 64-bit module unwinds through the platform's tables and needs none of
+// this.
 //
 // The section is a sequence of records, each a 32-bit length and that many bytes, ended by a length of
 // 0: common information entries (CIE), which say how the addresses of the entries that follow are
@@ -19,6 +23,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
@@ -135,16 +141,22 @@ Range RangeOf(const Byte* fde, Byte encoding) noexcept {
     return {begin, begin ? begin + length : 0, fde};
 }
 
-// Calls `visit(range)` for every FDE of the section that starts at `section`.
+// The module's .eh_frame section: [begin, end).
+struct Section {
+    const Byte* begin;
+    const Byte* end;
+};
+
+// Calls `visit(range)` for every FDE of `section`.
 template <class Visit>
-void ForEachEntry(const Byte* section, Visit visit) noexcept {
+void ForEachEntry(Section section, Visit visit) noexcept {
     const Byte* lastCie = nullptr;
     Byte encoding = kAbsolute;
-    for (const Byte* record = section;;) {
+    for (const Byte* record = section.begin; section.end - record >= 8;) {
         const Byte* p = record;
         const std::uint32_t length = Read<std::uint32_t>(p);
         // The end; a 64-bit length, which 32-bit code never has, ends the search as well.
-        if (length == 0 || length == 0xffffffff) return;
+        if (length == 0 || length == 0xffffffff || length > std::uint32_t(section.end - p)) return;
         const Byte* next = p + length;
         if (const std::uint32_t cieDistance = Read<std::uint32_t>(p); cieDistance != 0) {
             // An FDE: its CIE lies that far before the distance itself.
@@ -159,7 +171,35 @@ void ForEachEntry(const Byte* section, Visit visit) noexcept {
     }
 }
 
-const Byte* gSection = nullptr;  // set as the module loads, under the loader's lock
+// Whether `section` begins as an .eh_frame section does: with a CIE (identifier 0) of version 1 or 3.
+bool StartsWithCie(const Byte* begin, const Byte* end) noexcept {
+    if (end - begin < 9) return false;
+    const Byte* p = begin;
+    const std::uint32_t length = Read<std::uint32_t>(p);
+    const std::uint32_t id = Read<std::uint32_t>(p);
+    return length >= 5 && length <= std::uint32_t(end - begin - 4) && id == 0 && (*p == 1 || *p == 3);
+}
+
+// The module's own .eh_frame, from its image's section table. An image keeps eight characters of a
+// section's name: lld names it ".eh_fram"; GNU ld, when it links debugging information, writes a long
+// name into the file's string table, which is not loaded, and leaves "/<offset>" in the header. Such a
+// section is taken when it is loaded data that stays (debugging sections may be discarded) and begins
+// with a CIE.
+Section OwnSection() noexcept {
+    const auto* base = reinterpret_cast<const Byte*>(&__ImageBase);
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
+    const IMAGE_SECTION_HEADER* header = IMAGE_FIRST_SECTION(headers);
+    constexpr DWORD kData = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
+    for (WORD i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++header) {
+        const Byte* begin = base + header->VirtualAddress;
+        const Byte* end = begin + header->Misc.VirtualSize;
+        const bool named = std::memcmp(header->Name, ".eh_fram", 8) == 0;
+        const bool longName = header->Name[0] == '/' && (header->Characteristics & kData) == kData &&
+                              !(header->Characteristics & (IMAGE_SCN_MEM_DISCARDABLE | IMAGE_SCN_MEM_EXECUTE));
+        if ((named || longName) && StartsWithCie(begin, end)) return {begin, end};
+    }
+    return {};
+}
 
 // The sorted index, made once by the first exception that needs it; when no memory can be had for it,
 // a search walks the section instead.
@@ -168,12 +208,13 @@ Range* gIndex = nullptr;
 size_t gIndexSize = 0;
 
 BOOL CALLBACK MakeIndex(INIT_ONCE*, void*, void**) noexcept {
+    const Section section = OwnSection();
     size_t count = 0;
-    ForEachEntry(gSection, [&](const Range&) { ++count; });
+    ForEachEntry(section, [&](const Range&) { ++count; });
     auto* index = static_cast<Range*>(::HeapAlloc(::GetProcessHeap(), 0, (count ? count : 1) * sizeof(Range)));
     if (!index) return FALSE;  // a later exception tries again
     size_t filled = 0;
-    ForEachEntry(gSection, [&](const Range& range) { index[filled++] = range; });
+    ForEachEntry(section, [&](const Range& range) { index[filled++] = range; });
     std::sort(index, index + filled, [](const Range& a, const Range& b) { return a.begin < b.begin; });
     gIndex = index;
     gIndexSize = filled;
@@ -183,7 +224,6 @@ BOOL CALLBACK MakeIndex(INIT_ONCE*, void*, void**) noexcept {
 // The entry whose code holds `pc`; one with no FDE when none does.
 Range Find(Address pc) noexcept {
     Range found = {};
-    if (!gSection) return found;
     if (::InitOnceExecuteOnce(&gIndexOnce, &MakeIndex, nullptr, nullptr)) {
         const Range* begin = gIndex;
         const Range* after = std::upper_bound(begin, begin + gIndexSize, pc,
@@ -191,7 +231,7 @@ Range Find(Address pc) noexcept {
         if (after != begin && pc < after[-1].end) found = after[-1];
         return found;
     }
-    ForEachEntry(gSection, [&](const Range& range) {
+    ForEachEntry(OwnSection(), [&](const Range& range) {
         if (range.begin <= pc && pc < range.end) found = range;
     });
     return found;
@@ -210,12 +250,10 @@ void ReleaseUnwindIndex() noexcept {
 
 }  // namespace kiv::runtime
 
-// The start files register the module's section as it loads, and again take it back as the last
-// destructors run; the section is kept until the module is gone, so that a destructor that still
-// throws finds its handler.
-extern "C" void __register_frame_info(const void* section, void*) noexcept {
-    gSection = static_cast<const Byte*>(section);
-}
+// The start files register the module's section as it loads and take it back as the last destructors
+// run. The section is found from the image instead (above), and kept until the module is gone, so
+// that a destructor that still throws finds its handler.
+extern "C" void __register_frame_info(const void*, void*) noexcept {}
 extern "C" void* __deregister_frame_info(const void*) noexcept { return nullptr; }
 
 extern "C" const void* _Unwind_Find_FDE(void* pc, Bases* bases) noexcept {

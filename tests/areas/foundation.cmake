@@ -25,11 +25,12 @@ kiv_script_test(script_errors errors.vbs)
 # slower under the checks and not shipped, fewer.
 add_executable(test_long_running_host long_running_host_test.cpp ${KIV_OBJECTS} $<TARGET_OBJECTS:kivres>)
 target_link_libraries(test_long_running_host PRIVATE kivtestsupport GTest::gtest_main psapi)
-# A module that throws as it unloads, with the runtime's objects and entry point as the module has them.
-add_library(kiv_unload_probe SHARED support/UnloadProbe.cpp $<$<BOOL:${MINGW}>:$<TARGET_OBJECTS:kiv_runtime>>)
-set_target_properties(kiv_unload_probe PROPERTIES PREFIX "")
-kiv_module_entry(kiv_unload_probe)
-add_dependencies(test_long_running_host kivdraw kiv_unload_probe)
+# A module with the runtime's objects and entry point as the module has them, which throws as it
+# unloads and lets the tests reach that runtime.
+add_library(kiv_runtime_probe SHARED support/RuntimeProbe.cpp $<$<BOOL:${MINGW}>:$<TARGET_OBJECTS:kiv_runtime>>)
+set_target_properties(kiv_runtime_probe PROPERTIES PREFIX "")
+kiv_module_entry(kiv_runtime_probe)
+add_dependencies(test_long_running_host kivdraw kiv_runtime_probe)
 add_test(NAME form_close_frees_site COMMAND test_long_running_host --gtest_filter=Form.*)
 add_test(NAME long_running_host
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/on-display.sh ${CMAKE_BINARY_DIR}/wine-run
@@ -38,3 +39,17 @@ if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     set_tests_properties(long_running_host PROPERTIES ENVIRONMENT KIV_CYCLES=200)
 endif()
 set_tests_properties(form_close_frees_site long_running_host PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
+
+# GCC's runtime as the module has it, through the probe: statics made while other threads wait, the
+# unwind entries' edges, the stack guard and its failure, a process that ends; and the module in hosts
+# that hold GCC's shared unwinder (32-bit) or have no slot left.
+if(MINGW)
+    add_executable(test_runtime runtime_test.cpp ${KIV_OBJECTS} $<TARGET_OBJECTS:kivres>)
+    target_link_libraries(test_runtime PRIVATE kivtestsupport)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+        string(REPLACE "/" "\\\\" kiv_unwinder "Z:${KIV_WIN32_RUNTIME}/libgcc_s_dw2-1.dll")
+        target_compile_definitions(test_runtime PRIVATE "KIV_SHARED_UNWINDER=\"${kiv_unwinder}\"")
+    endif()
+    add_dependencies(test_runtime kivdraw kiv_runtime_probe)
+    add_test(NAME test_runtime COMMAND test_runtime)
+endif()
