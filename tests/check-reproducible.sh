@@ -2,10 +2,10 @@
 # check-reproducible.sh TOP WORK: builds the release files a second time, from a copy of the checkout
 # TOP in WORK (another folder, so other absolute paths), and compares them byte for byte with those of
 # TOP's release builds: each module, its PDB and manifest, the two zips that make-dist.sh packs from
-# each side and the bills of materials, the zip's and the complete one, but for the installer packages'
-# hashes in the latter (and its serial number, made from all of it): wixl gives each package a code of
-# its own. A file that differs is named, with the first of its texts that differ (a folder or a
-# time shows there) and, where Debian's diffoscope is installed, its first differences.
+# each side (the bill of materials in the zip among their files), and the complete bill of materials
+# but for the installer packages' hashes and its serial number, made from them: wixl gives each
+# package a code of its own. A file that differs is named, with the first of its texts that differ (a
+# folder or a time shows there) and, where Debian's diffoscope is installed, its first differences.
 #
 # The copy builds only what the packing needs (the modules with their PDBs and manifests, the generated
 # header and identifiers, the installer's registry entries), both sides pack at the same release time,
@@ -48,21 +48,15 @@ done
 for zip in "$work"/first-dist/*.zip; do
     same "${zip##*/}" "$zip" "$work/second-dist/${zip##*/}"
 done
-# bom SIDE: the bills of materials of the side first-dist or second-dist, the complete one without the
-# installer packages.
-bom() {
-    local complete=("$work/$1"/*.cdx.json)
-    unzip -p "${complete[0]%.cdx.json}.zip" kivdraw.cdx.json >"$work/$1-carried.cdx.json" &&
+# The complete bills of materials, without the installer packages and the serial number.
+for side in first second; do
     python3 -c 'import json, sys
-bom = json.load(open(sys.argv[1]))
-bom.pop("serialNumber")
+bom = json.load(open(sys.argv[1])); del bom["serialNumber"]
 bom["components"] = [c for c in bom["components"] if not c["name"].endswith(".msi")]
-print(json.dumps(bom, indent=2, sort_keys=True))' "${complete[0]}" >"$work/$1-complete.cdx.json"
-}
-bom first-dist && bom second-dist || fail "no bill of materials"
-for kind in carried complete; do
-    same "the $kind bill of materials" "$work/first-dist-$kind.cdx.json" "$work/second-dist-$kind.cdx.json"
+print(json.dumps(bom, indent=2, sort_keys=True))' "$work/$side-dist"/*.cdx.json >"$work/$side.cdx.json" ||
+        fail "no bill of materials in $work/$side-dist"
 done
-[ $status -eq 0 ] && echo "PASS: the second build made the same modules, PDBs, manifests, zips and bills of materials:" \
+same "the bill of materials" "$work/first.cdx.json" "$work/second.cdx.json"
+[ $status -eq 0 ] && echo "PASS: the second build made the same modules, PDBs, manifests, zips and bill of materials:" \
     "$(cd "$work/first-dist" && sha256sum ./*.zip | xargs)"
 exit $status
