@@ -7,10 +7,10 @@
 # the release's time (which the bill of materials records); that each folder's module is built for its
 # processor; that the symbols package holds exactly the two PDB files; and that the x86 installer
 # packages hold exactly the 32-bit module and manifest, the x64 ones both modules and manifests, each
-# with the licence, the notices, the security policy and the zip's bill of materials beside it. When BUILD_DIR is the build that FOLDER
-# (x86 or x64) is packed from, its module, manifest and PDB in the packages must be byte for byte those
-# that the tests ran (a module that make dist signed, once its signature is removed); the other builds
-# are tested but not shipped.
+# with the licence, the notices, the security policy and the zip's bill of materials beside it. When
+# BUILD_DIR is the build that FOLDER (x86 or x64) is packed from, its module, manifest and PDB in the
+# packages must be byte for byte those that the tests ran (a module that make dist signed, once its
+# signature is removed); the other builds are tested but not shipped.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -22,8 +22,8 @@ shipped=no
 [ "$(basename "$build")" = "$("$top/tools/make-dist.sh" --preset "$folder")" ] && shipped=yes
 
 expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md \
-                            LICENSE THIRD-PARTY-NOTICES SECURITY.md kivdraw.cdx.json docs/scene.png include/kiv.h include/kiv_i.c include/kiv.idl \
-                            include/stdole_min.idl include/stdole_min.h;
+                            LICENSE THIRD-PARTY-NOTICES SECURITY.md kivdraw.cdx.json docs/scene.png include/kiv.h \
+                            include/kiv_i.c include/kiv.idl include/stdole_min.idl include/stdole_min.h;
              cd "$top" && find examples -type f) | sort)
 found=$(cd "$out" && find . -type f | sed 's|^\./||' | sort)
 status=0
@@ -107,12 +107,10 @@ for kind in x86 x86-peruser x64 x64-peruser; do
         [ $shipped = yes ] && [ "$arch" = "$folder" ] && [ "${name%.*}" = KIVDRAW ] && ! tested "$file" "$build/bin/$name" &&
             echo "untested/$name"
     done | LC_ALL=C sort | xargs)
-    expected=""
-    for arch in x64 x86; do
-        [ $arch = x86 ] || [ "${kind%-peruser}" = x64 ] || continue
-        expected+=$(printf " $arch/%s" KIVDRAW.OCX KIVDRAW.manifest LICENSE SECURITY.md THIRD-PARTY-NOTICES kivdraw.cdx.json)
-    done
-    expected=${expected# }
+    each="KIVDRAW.OCX KIVDRAW.manifest LICENSE SECURITY.md THIRD-PARTY-NOTICES kivdraw.cdx.json"
+    expected=$(printf 'x86/%s ' $each)
+    [ "${kind%-peruser}" = x64 ] && expected=$(printf 'x64/%s ' $each)$expected
+    expected=${expected% }
     [ "$found" = "$expected" ] ||
         { echo "FAIL: the $kind installer package holds $found, not the tested $expected"; status=1; }
 done
