@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""check-sbom.py TOP: the bills of materials that make dist wrote, the zip's and the complete one beside
-it, are valid CycloneDX 1.6 (the official schema, tests/cyclonedx/), list exactly the files that each
-covers with the hashes of the files shipped, and give each module exactly the libraries and start files
-that its linker map names (as check-notices.sh reads it), each with its version, supplier, licence and
-package."""
+"""check-sbom.py TOP: the zip's and the complete bill of materials are valid CycloneDX 1.6 (tests/cyclonedx/),
+list exactly the files that each covers with the hashes of the files shipped, and give each module exactly
+what its linker map names (as check-notices.sh reads it), with version, supplier, licence and package."""
 import glob
 import hashlib
 import json

@@ -7,11 +7,14 @@ link took, as the build folder BUILD's linker map names them, each found where t
 TRIPLET, the linker flags in BUILD's CMake cache) finds it, with the Debian package that installed it.
 Each FILE named with --beside is listed too, by its name alone.
 
-Two bills of materials come out of one release, because none can hold its own hash nor that of a
-package that carries it: the one inside the zip and beside each module in the installer packages
-lists the files of the download (made before it is added, so without itself); the one beside the zip
-is the complete one, which lists besides the download's files, that one among them, the zip, the
-symbols zip and the installer packages that carry it.
+Two bills of materials come out of a release, as none can hold its own hash nor that of a package
+that carries it. The one that the zip carries, and the installer packages beside each module, lists
+the download's files; it is made before it joins them, so it leaves itself out. The complete one,
+beside the zip, lists the download's files with that first one among them, and the zip, the symbols
+zip and the installer packages as shipped (signed, when make-dist.sh signs).
+
+A runtime library is one component for each target: both modules link the same libraries of the same
+versions, but each its own architecture's build of them, from a Debian package of its own.
 
 The same inputs give the same bytes: keys and lists sorted, fixed indentation, the release's time
 and no random serial number: it is derived from the document's own contents."""
@@ -20,7 +23,6 @@ import datetime
 import hashlib
 import json
 import os
-import re
 import subprocess
 import sys
 import urllib.parse
