@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # check-dist.sh TOP BUILD_DIR FOLDER: unpacks the package that make dist wrote and checks that it holds
-# exactly the two modules with their manifests, the README with its picture, the licence and the
-# third-party notices, the examples and include/ (the header and identifiers, which must be this
-# build's, with no path of the build machine, and the interface description); that each folder's
-# module is built for its processor; that the symbols package holds exactly the two PDB files; and that
-# the x86 installer packages hold exactly the 32-bit module and manifest, the x64 ones both modules and
-# manifests, each with the licence and the notices beside it. When BUILD_DIR is the build that FOLDER
-# (x86 or x64) is packed from, its module, manifest and PDB in the packages must be byte for byte those
-# that the tests ran (a module that make dist signed, once its signature is removed); the other builds
-# are tested but not shipped.
+# exactly the two modules with their manifests, the README with its picture, the licence, the
+# third-party notices, the security policy, the bill of materials, the examples and include/ (the
+# header and identifiers, which must be this build's, with no path of the build machine, and the
+# interface description); that both zips hold their entries in the order of their names, each with
+# the release's time (which the bill of materials records); that each folder's module is built for its
+# processor; that the symbols package holds exactly the two PDB files; and that the x86 installer
+# packages hold exactly the 32-bit module and manifest, the x64 ones both modules and manifests, each
+# with the licence, the notices, the security policy and the zip's bill of materials beside it. When
+# BUILD_DIR is the build that FOLDER (x86 or x64) is packed from, its module, manifest and PDB in the
+# packages must be byte for byte those that the tests ran (a module that make dist signed, once its
+# signature is removed); the other builds are tested but not shipped.
 set -uo pipefail
 top=$1 build=$2 folder=$3
 zip=$top/$("$top/tools/make-dist.sh" --zip)
@@ -20,8 +22,8 @@ shipped=no
 [ "$(basename "$build")" = "$("$top/tools/make-dist.sh" --preset "$folder")" ] && shipped=yes
 
 expected=$( (printf '%s\n' x86/KIVDRAW.OCX x86/KIVDRAW.manifest x64/KIVDRAW.OCX x64/KIVDRAW.manifest README.md \
-                            LICENSE THIRD-PARTY-NOTICES docs/scene.png include/kiv.h include/kiv_i.c include/kiv.idl \
-                            include/stdole_min.idl include/stdole_min.h;
+                            LICENSE THIRD-PARTY-NOTICES SECURITY.md kivdraw.cdx.json docs/scene.png include/kiv.h \
+                            include/kiv_i.c include/kiv.idl include/stdole_min.idl include/stdole_min.h;
              cd "$top" && find examples -type f) | sort)
 found=$(cd "$out" && find . -type f | sed 's|^\./||' | sort)
 status=0
@@ -44,8 +46,19 @@ if [ $shipped = yes ]; then
         tested "$out/$folder/$file" "$build/bin/$file" || { echo "FAIL: $folder/$file is not the tested $file"; status=1; }
     done
 fi
-for file in README.md LICENSE THIRD-PARTY-NOTICES; do
+for file in README.md LICENSE THIRD-PARTY-NOTICES SECURITY.md; do
     cmp -s "$out/$file" "$top/$file" || { echo "FAIL: $file differs"; status=1; }
+done
+# The same files make the same zip only in the same order and with the same times: the entries sorted
+# by name, each stored at the release's time (zip keeps two-second steps and rounds an odd second up).
+release=$(date -u -d "$(sed -n 's/^ *"timestamp": "\(.*\)",\{0,1\}$/\1/p' "$out/kivdraw.cdx.json" 2>/dev/null)" +%s) ||
+    { echo "FAIL: the bill of materials gives no release time"; status=1; }
+stamp=$(TZ=UTC date -d "@$(( (release + 1) / 2 * 2 ))" +%Y%m%d.%H%M%S)
+for packed in "$zip" "$top/$("$top/tools/make-dist.sh" --symbols-zip)"; do
+    names=$(zipinfo -1 "$packed")
+    [ "$names" = "$(LC_ALL=C sort <<<"$names")" ] || { echo "FAIL: ${packed##*/} is not in the order of names"; status=1; }
+    other=$(TZ=UTC zipinfo -T "$packed" | awk -v stamp="$stamp" 'NF == 8 && $7 != stamp { print $8 }')
+    [ -z "$other" ] || { echo "FAIL: in ${packed##*/}, other times than the release's ($stamp UTC):" $other; status=1; }
 done
 cmp -s "$out/docs/scene.png" "$top/docs/scene.png" || { echo "FAIL: docs/scene.png differs"; status=1; }
 diff -r -q "$out/examples" "$top/examples" || { echo "FAIL: the examples differ"; status=1; }
@@ -85,16 +98,19 @@ for kind in x86 x86-peruser x64 x64-peruser; do
         case $name in
             KIVDRAW.OCX) arch=$(arch_of "$file") ;;
             KIVDRAW.manifest) arch=$(sed -n 's/.*processorArchitecture="\([a-z0-9]*\)".*/\1/p' "$file" | sed 's/amd64/x64/') ;;
-            LICENSE | THIRD-PARTY-NOTICES)
+            LICENSE | THIRD-PARTY-NOTICES | SECURITY.md | kivdraw.cdx.json)
                 arch=$(arch_of "$(dirname "$file")/KIVDRAW.OCX")
-                cmp -s "$file" "$top/$name" || arch=changed ;;
+                [ "$name" = kivdraw.cdx.json ] && original=$out/$name || original=$top/$name
+                cmp -s "$file" "$original" || arch=changed ;;
         esac
         echo "$arch/$name"
         [ $shipped = yes ] && [ "$arch" = "$folder" ] && [ "${name%.*}" = KIVDRAW ] && ! tested "$file" "$build/bin/$name" &&
             echo "untested/$name"
     done | LC_ALL=C sort | xargs)
-    expected="x86/KIVDRAW.OCX x86/KIVDRAW.manifest x86/LICENSE x86/THIRD-PARTY-NOTICES"
-    [ "${kind%-peruser}" = x64 ] && expected="x64/KIVDRAW.OCX x64/KIVDRAW.manifest x64/LICENSE x64/THIRD-PARTY-NOTICES $expected"
+    each="KIVDRAW.OCX KIVDRAW.manifest LICENSE SECURITY.md THIRD-PARTY-NOTICES kivdraw.cdx.json"
+    expected=$(printf 'x86/%s ' $each)
+    [ "${kind%-peruser}" = x64 ] && expected=$(printf 'x64/%s ' $each)$expected
+    expected=${expected% }
     [ "$found" = "$expected" ] ||
         { echo "FAIL: the $kind installer package holds $found, not the tested $expected"; status=1; }
 done

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # check-reproducible.sh TOP WORK: builds the release files a second time, from a copy of the checkout
 # TOP in WORK (another folder, so other absolute paths), and compares them byte for byte with those of
-# TOP's release builds: each module, its PDB and manifest, and the two zips that make-dist.sh packs
-# from each side. A file that differs is named, with the first of its texts that differ (a folder or a
-# time shows there) and, where Debian's diffoscope is installed, its first differences.
+# TOP's release builds: each module, its PDB and manifest, the two zips that make-dist.sh packs from
+# each side (the bill of materials in the zip among their files), and the complete bill of materials
+# but for the installer packages' hashes and its serial number, made from them: wixl gives each
+# package a code of its own. A file that differs is named, with the first of its texts that differ (a
+# folder or a time shows there) and, where Debian's diffoscope is installed, its first differences.
 #
 # The copy builds only what the packing needs (the modules with their PDBs and manifests, the generated
 # header and identifiers, the installer's registry entries), both sides pack at the same release time,
@@ -46,6 +48,15 @@ done
 for zip in "$work"/first-dist/*.zip; do
     same "${zip##*/}" "$zip" "$work/second-dist/${zip##*/}"
 done
-[ $status -eq 0 ] && echo "PASS: the second build made the same modules, PDBs, manifests and zips:" \
+# The complete bills of materials, without the installer packages and the serial number.
+for side in first second; do
+    python3 -c 'import json, sys
+bom = json.load(open(sys.argv[1])); del bom["serialNumber"]
+bom["components"] = [c for c in bom["components"] if not c["name"].endswith(".msi")]
+print(json.dumps(bom, indent=2, sort_keys=True))' "$work/$side-dist"/*.cdx.json >"$work/$side.cdx.json" ||
+        fail "no bill of materials in $work/$side-dist"
+done
+same "the bill of materials" "$work/first.cdx.json" "$work/second.cdx.json"
+[ $status -eq 0 ] && echo "PASS: the second build made the same modules, PDBs, manifests, zips and bill of materials:" \
     "$(cd "$work/first-dist" && sha256sum ./*.zip | xargs)"
 exit $status

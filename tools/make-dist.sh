@@ -14,11 +14,15 @@
 # and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
 # the installer packages; with SIGN_TIMESTAMP_URL too, each signature is time-stamped by that RFC 3161
 # service, so that it stays valid after the certificate expires. The download and the packages carry
-# LICENSE and THIRD-PARTY-NOTICES. The same files make the same zips: each file carries the release's
-# time, SOURCE_DATE_EPOCH from the environment or else the last commit's. Last it prints the SHA-256 of
-# each module, PDB and zip, for anyone to compare with a build of their own. --out DIR writes into DIR
-# instead of dist/; --version NUMBER packs the installer packages as that version, and names every file
-# with NUMBER as given (the tests' upgrade).
+# LICENSE, THIRD-PARTY-NOTICES, SECURITY.md and a CycloneDX bill of materials, kivdraw.cdx.json
+# (tools/make-sbom.py: the download's files and what each module linked); the complete one, which
+# lists the zips and the packages too, goes beside them, dist/kivdraw-<version>.cdx.json. The same files
+# make the same zips: each file carries the release's time, SOURCE_DATE_EPOCH from the environment or
+# else the last commit's. Last it prints the SHA-256 of each module, PDB and zip and of the zip's bill
+# of materials, for anyone to compare with a build of their own (the complete one differs with the
+# installer packages, which are not reproducible). --out DIR writes into DIR instead of dist/;
+# --version NUMBER packs the installer packages as that version, and names every file with NUMBER as
+# given (the tests' upgrade).
 #
 # make-dist.sh --zip, --symbols-zip, --msi KIND (x86, x64, x86-peruser, x64-peruser): prints that
 # package's path (relative to the top folder), of the version that the builds in build/ were
@@ -78,6 +82,7 @@ epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || true)}
 [ -n "$epoch" ] || { echo "make-dist: no commit to take the release's time from: set SOURCE_DATE_EPOCH" >&2; exit 1; }
 zip_path=$out/kivdraw-$text.zip
 symbols_path=$out/kivdraw-$text-symbols.zip
+bom_path=$out/kivdraw-$text.cdx.json
 # Signs $1 in place, time-stamped when a service is named. The password goes through a file
 # descriptor, not the command line.
 sign() {
@@ -111,10 +116,18 @@ for file in kiv.h kiv_i.c; do
         { echo "make-dist: the two builds' $file differ" >&2; exit 1; }
 done
 cp src/component/kiv.idl src/component/stdole_min.idl src/component/stdole_min.h "$stage/include/"
-cp README.md LICENSE THIRD-PARTY-NOTICES "$stage/"
+cp README.md LICENSE THIRD-PARTY-NOTICES SECURITY.md "$stage/"
 mkdir -p "$stage/docs"
 cp docs/scene.png "$stage/docs/"
 cp -r examples "$stage/"
+# The bill of materials of the files above, which the zip and the packages carry (without itself).
+modules=()
+for pair in $presets; do
+    preset=${pair%%:*}
+    modules+=(--module "${pair##*:}:$build/$preset:${preset%%-*}-w64-mingw32")
+done
+tools/make-sbom.py "$text" "$epoch" "$stage" "${modules[@]}" >"$installer/kivdraw.cdx.json"
+cp "$installer/kivdraw.cdx.json" "$stage/"
 
 # Packs the folder $1 into the zip $2 so that the same files give the same bytes: the files go in
 # sorted by name, each with the release's time (stored as UTC), read-write modes (executable where any
@@ -125,7 +138,7 @@ pack() {
     (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort | TZ=UTC zip -q -X -D "$2" -@)
 }
 mkdir -p "$out"
-rm -f "$zip_path" "$symbols_path"
+rm -f "$zip_path" "$symbols_path" "$bom_path"
 pack "$stage" "$zip_path"
 pack "$symbols" "$symbols_path"
 
@@ -134,7 +147,7 @@ pack "$symbols" "$symbols_path"
 # which must be the 64-bit build's too. Each version of each package has a product code of its own,
 # derived from the package's upgrade code and the version, so that the same version built again is
 # the same product.
-cp LICENSE THIRD-PARTY-NOTICES "$installer/"
+cp LICENSE THIRD-PARTY-NOTICES SECURITY.md "$installer/"
 for pair in $presets; do
     preset=${pair%%:*} folder=${pair##*:}
     mkdir -p "$installer/$folder"
@@ -146,7 +159,7 @@ for scope in machine user; do
         { echo "make-dist: the two builds' shared registration ($scope) differs" >&2; exit 1; }
 done
 code_of() { local code; for code in $upgrade_codes; do [ "${code%%:*}" != "$1" ] || echo "${code#*:}"; done; }
-msis=()
+msis=() beside=("$zip_path" "$symbols_path")
 for arch in x86 x64; do
     for scope in perMachine perUser; do
         kind=$arch
@@ -160,11 +173,13 @@ for arch in x86 x64; do
              -D ProductCode="$(uuidgen --sha1 --namespace "$upgrade_code" --name "$number")" \
              "$top/tools/installer/kivdraw.wxs")
         [ $signing = no ] || sign "$msi"
-        msis+=("${msi#"$top"/}")
+        msis+=("${msi#"$top"/}") beside+=("$msi")
     done
 done
-echo "-- ${zip_path#"$top"/}, ${symbols_path#"$top"/}, ${msis[*]}${SIGN_PFX:+ (signed)}"
+# The complete bill of materials: the download's files, its own among them, and the packages as shipped.
+tools/make-sbom.py "$text" "$epoch" "$stage" "${modules[@]}" "${beside[@]/#/--beside=}" >"$bom_path"
+echo "-- ${zip_path#"$top"/}, ${symbols_path#"$top"/}, ${msis[*]}${SIGN_PFX:+ (signed)}, ${bom_path#"$top"/}"
 echo "-- SHA-256, to compare with a build of the same commit:"
-(cd "$stage" && sha256sum x86/KIVDRAW.OCX x64/KIVDRAW.OCX)
+(cd "$stage" && sha256sum x86/KIVDRAW.OCX x64/KIVDRAW.OCX kivdraw.cdx.json)
 (cd "$symbols" && sha256sum x86/KIVDRAW.pdb x64/KIVDRAW.pdb)
 (cd "$out" && sha256sum "${zip_path##*/}" "${symbols_path##*/}")

@@ -1,6 +1,6 @@
 # Where the shipped files come from: the runtime libraries that the link of a release module took,
-# each named in the third-party notices, and a second build of the same checkout in another folder
-# that gives the same files byte for byte.
+# each named in the third-party notices and in the bill of materials, and a second build of the same
+# checkout in another folder that gives the same files byte for byte.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     add_test(NAME release_runtime_notices
              COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check-notices.sh $<TARGET_FILE_DIR:kivdraw>/KIVDRAW.map
@@ -12,5 +12,10 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
                  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check-reproducible.sh ${PROJECT_SOURCE_DIR}
                          ${CMAKE_BINARY_DIR}/second-build)
         set_tests_properties(release_reproducible PROPERTIES FIXTURES_REQUIRED download TIMEOUT 1200)
+        # The bills of materials, against the official schema, the files shipped and both links' maps:
+        # one configuration checks both modules.
+        add_test(NAME release_bill_of_materials
+                 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check-sbom.py ${PROJECT_SOURCE_DIR})
+        set_tests_properties(release_bill_of_materials PROPERTIES FIXTURES_REQUIRED download)
     endif()
 endif()
