@@ -161,8 +161,7 @@ void UseTheModule() {
 }
 
 // The hosts: `unwinder-before` and `unwinder-after` load GCC's shared unwinder before or after the
-// module; `no-fls` takes every fiber-local slot, `no-slots` every fiber-local and then every
-// thread-local slot.
+// module; `no-fls` takes every fiber-local slot, `no-tls` every thread-local slot, `no-slots` both.
 int Host(const std::string& kind) {
 #if defined(KIV_SHARED_UNWINDER)
     if (kind == "unwinder-before" && !::LoadLibraryA(KIV_SHARED_UNWINDER)) return 2;
@@ -175,7 +174,7 @@ int Host(const std::string& kind) {
         while (::FlsAlloc(nullptr) != FLS_OUT_OF_INDEXES) {
         }
     }
-    if (kind == "no-slots") {
+    if (kind == "no-tls" || kind == "no-slots") {
         while (::TlsAlloc() != TLS_OUT_OF_INDEXES) {
         }
     }
@@ -323,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(Runtime, Hosts,
 #if defined(KIV_SHARED_UNWINDER)
                              HostCase{"unwinder-before", false}, HostCase{"unwinder-after", false},
 #endif
-                             HostCase{"no-fls", true}, HostCase{"no-slots", true}),
+                             HostCase{"no-fls", true}, HostCase{"no-tls", true}, HostCase{"no-slots", true}),
                          [](const auto& info) {
                              std::string name = info.param.kind;
                              for (char& c : name) c = c == '-' ? '_' : c;
