@@ -145,6 +145,26 @@ for scope in machine user; do
     cmp -s "$installer/x86/registry-$scope-shared.wxi" "$installer/x64/registry-$scope-shared.wxi" ||
         { echo "make-dist: the two builds' shared registration ($scope) differs" >&2; exit 1; }
 done
+# Windows Installer's component rules: a component's GUID stands for what it holds, for good. So each
+# component's GUID is derived from what it holds (its folder, attributes, key path, files' names and
+# registry values, as tools/installer/components.sh reads them from the package), with the GUID that
+# the source gives it as the namespace: a release whose registration or files change gets new
+# components, one whose components hold the same gets the same GUIDs, and the 32-bit module is one
+# component in the x86 and the x64 package of a scope. The files' contents do not count.
+follow_contents() {
+    local contents guid component text map=""
+    contents=$("$top/tools/installer/components.sh" "$1")
+    while IFS=$'\t' read -r guid component; do
+        text=$(awk -F '\t' -v c="$component" '$2 == c { print $3 }' <<<"$contents")
+        guid=$(uuidgen --sha1 --namespace "${guid//[\{\}]/}" --name "$text")
+        map+="$component {${guid^^}} "
+    done < <(cut -f 1,2 <<<"$contents" | uniq)
+    mkdir -p "$installer/tables"
+    msiinfo export "$1" Component |
+        awk -F '\t' -v OFS='\t' -v map="$map" 'BEGIN { n = split(map, m, " "); for (i = 1; i < n; i += 2) guid[m[i]] = m[i + 1] }
+                                          NR > 3 { $2 = guid[$1] } { print }' >"$installer/tables/Component.idt"
+    msibuild "$1" -i "$installer/tables/Component.idt"
+}
 code_of() { local code; for code in $upgrade_codes; do [ "${code%%:*}" != "$1" ] || echo "${code#*:}"; done; }
 msis=()
 for arch in x86 x64; do
@@ -159,6 +179,7 @@ for arch in x86 x64; do
              -D X86UpgradeCode="$(code_of "${kind/x64/x86}")" \
              -D ProductCode="$(uuidgen --sha1 --namespace "$upgrade_code" --name "$number")" \
              "$top/tools/installer/kivdraw.wxs")
+        follow_contents "$msi"
         [ $signing = no ] || sign "$msi"
         msis+=("${msi#"$top"/}")
     done
