@@ -176,7 +176,8 @@ for arch in x86 x64; do
         # wixl finds a file's source by a path relative to where it runs, and none by an absolute one.
         (cd "$installer" && wixl -a "$arch" -o "$msi" -I "$top/tools/installer" -I "$installer" \
              -D Arch="$arch" -D Scope=$scope -D Version="$number" -D UpgradeCode="$upgrade_code" \
-             -D X86UpgradeCode="$(code_of "${kind/x64/x86}")" \
+             -D X86UpgradeCode="$(code_of "${kind/x64/x86}")" -D X64UpgradeCode="$(code_of "${kind/x86/x64}")" \
+             -D X64Package="kivdraw-$text-${kind/x86/x64}.msi" \
              -D ProductCode="$(uuidgen --sha1 --namespace "$upgrade_code" --name "$number")" \
              "$top/tools/installer/kivdraw.wxs")
         follow_contents "$msi"
