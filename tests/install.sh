@@ -161,13 +161,12 @@ by_x64_peruser=$by_x64
 
 # 3. Upgrades from the packages of the last release, as its users have them (the newest kept under
 # tests/releases below this version), each from a machine with nothing of KivDraw: each package
-# replaced by this release's of its kind; the last release's x86 and x64 packages together replaced by
-# this x64 package alone. Then the refusals that keep two releases' packages apart, each leaving the
-# installed product as it was: this x86 package beside the last release's x64 one, and this x64 package
-# (or x86, a downgrade) beside a later x86 package, packed from the same builds (the third number one
-# higher). The refusing package's log names the package to install instead.
+# replaced by this release's of its kind, and the last release's x86 and x64 packages together by this
+# x64 package alone. Then the refusals that keep two releases' packages apart, each leaving the
+# products as they were: this x86 package beside the last release's x64 one, and this x64 package (and
+# the x86 one, a downgrade) beside a later x86 package packed from the same builds.
 number=$(sed -n 1p "$build/version.txt") text=$(sed -n 2p "$build/version.txt")
-last=$(ls "$top/tests/releases" | grep -vxF "$text" | { cat; echo "$text"; } | sort -V | grep -B 1 -xF "$text" | head -n 1)
+last=$(ls "$top/tests/releases" | { cat; echo "$text"; } | sort -uV | grep -B 1 -xF "$text" | head -n 1)
 [ "$last" != "$text" ] || fail "no release below $text kept in tests/releases"
 kept=$top/tests/releases/$last
 # One product listed, at $1.
@@ -176,43 +175,43 @@ listed() {
     listed=$(products)
     [ "$listed" = "${listed%%$'\n'*}" ] && [ "${listed##* }" = "$1" ] || fail "$2, installed: ${listed:-nothing} (wanted one product, at $1)"
 }
-# msiexec /i of the package $1 ($2 $3 as msi's) fails, leaves the products as they were, and its log
-# names $4 in its message. Wine's msiexec writes the message to no log: the package's table shows it.
+# msiexec /x of the package $1 ($2 $3 as msi's) leaves nothing.
+removed() {
+    msiexec /x "$@" || fail "msiexec /x of $1 ${2:-$text}"
+    none "products left after the removal of $1 ${2:-$text}" "$(products)"
+    nothing_left "after the removal of $1 ${2:-$text}"
+}
+# msiexec /i of this release's package $1 fails beside $2 and leaves the products as they were; its
+# message names $3 (Wine's msiexec logs no message: the package's table shows it).
 refused() {
     local was
     was=$(products)
-    msiexec /i "$1" "$2" "$3" && fail "the $1 package installed beside $5"
-    [ "$(products)" = "$was" ] || fail "after the $1 package's refusal beside $5, installed: $(products)"
-    msiinfo export "$(msi "$1" "$2" "$3")" LaunchCondition | grep -qF "$4" || fail "no refusal of the $1 package names $4"
+    msiexec /i "$1" && fail "the $1 package installed beside $2"
+    [ "$(products)" = "$was" ] || fail "after the $1 package's refusal beside $2, installed: $(products)"
+    msiinfo export "$(msi "$1")" LaunchCondition | grep -qF "$3" || fail "no refusal of the $1 package names $3"
 }
 for kind in x86 x64 x86-peruser x64-peruser; do
     msiexec /i $kind "$last" "$kept" && msiexec /i $kind || fail "msiexec /i of $kind $last, then of $kind $text"
     case $kind in x86) quickstart 32 "after $kind $last was upgraded" ;; x64) both "after $kind $last was upgraded" ;; esac
     listed "$number" "after $kind $last was upgraded"
-    msiexec /x $kind || fail "msiexec /x of $kind $text, which replaced $last"
-    none "products left after the removal of $kind $text, which replaced $last" "$(products)"
-    nothing_left "after the removal of $kind $text, which replaced $last"
+    removed $kind
 done
 msiexec /i x86 "$last" "$kept" && msiexec /i x64 "$last" "$kept" && msiexec /i x64 || fail "msiexec /i of x86 and x64 $last, then of x64 $text"
 listed "$number" "after x86 and x64 $last were upgraded"
 both "after x86 and x64 $last were upgraded"
-msiexec /x x64 || fail "msiexec /x of x64 $text, which replaced x86 and x64 $last"
-nothing_left "after the removal of x64 $text, which replaced x86 and x64 $last"
+removed x64
 msiexec /i x64 "$last" "$kept" || fail "msiexec /i of x64 $last"
-refused x86 "" "" "kivdraw-$text-x64.msi" "x64 $last"
+refused x86 "x64 $last" "kivdraw-$text-x64.msi"
 both "after the x86 package's refusal beside x64 $last"
-msiexec /x x64 "$last" "$kept" || fail "msiexec /x of x64 $last"
-nothing_left "after the removal of x64 $last"
+removed x64 "$last" "$kept"
 later=$work/later
 next=$(awk -F. '{ print $1 "." $2 "." $3 + 1 }' <<<"$number")
 "$top/tools/make-dist.sh" "$(dirname "$build")" --out "$later" --version "$next" >/dev/null || fail "make-dist.sh --version"
 msiexec /i x86 "$next" "$later" || fail "msiexec /i of x86 $next"
-refused x64 "" "" "x64 package" "x86 $next"
-refused x86 "" "" "later version" "x86 $next"
+refused x64 "x86 $next" "x64 package"
+refused x86 "x86 $next" "later version"
 quickstart 32 "after the refusals beside x86 $next"
-msiexec /x x86 "$next" "$later" || fail "msiexec /x of x86 $next"
-none "products left after the removal of x86 $next" "$(products)"
-nothing_left "after the removal of x86 $next"
+removed x86 "$next" "$later"
 
 # 4. What regsvr32 /i:user writes is what the x64 per-user package writes.
 regsvr32 /n /i:user || fail "regsvr32 /i:user of the modules"

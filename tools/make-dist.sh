@@ -8,7 +8,8 @@
 # modules; and the Windows Installer packages, built with wixl from tools/installer/kivdraw.wxs and
 # the registry entries that the builds harvested from the modules: dist/kivdraw-<version>-x86.msi (the
 # 32-bit module, for 32-bit Windows) and -x64.msi (both modules, for 64-bit Windows), for every user,
-# and -x86-peruser.msi and -x64-peruser.msi, the same for the current user.
+# and -x86-peruser.msi and -x64-peruser.msi, the same for the current user. Each package's components
+# get GUIDs derived from what they hold (see follow_contents below).
 #
 # The version is the project's (the builds write it to version.txt). With SIGN_PFX (a PKCS#12 file)
 # and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
@@ -162,7 +163,8 @@ follow_contents() {
     mkdir -p "$installer/tables"
     msiinfo export "$1" Component |
         awk -F '\t' -v OFS='\t' -v map="$map" 'BEGIN { n = split(map, m, " "); for (i = 1; i < n; i += 2) guid[m[i]] = m[i + 1] }
-                                          NR > 3 { $2 = guid[$1] } { print }' >"$installer/tables/Component.idt"
+                                          NR > 3 { if (!($1 in guid)) exit 1; $2 = guid[$1] } { print }' \
+        >"$installer/tables/Component.idt"
     msibuild "$1" -i "$installer/tables/Component.idt"
 }
 code_of() { local code; for code in $upgrade_codes; do [ "${code%%:*}" != "$1" ] || echo "${code#*:}"; done; }
