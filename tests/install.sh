@@ -6,13 +6,20 @@
 # 1. Machine-wide: the x64 package alone serves both script hosts and writes, in each view, what the
 #    regsvr32 of each architecture writes; the x86 package added and removed again leaves both working;
 #    the x86 package first, the x64 one added and removed again leaves the 32-bit host working; removing
-#    the last leaves nothing. 2. The same per user. 3. A later x64 package replaces the earlier x64 and
-#    x86 ones. 4. make-dist.sh's signing path, time-stamped by a service of the test's own.
+#    the last leaves nothing. 2. The same per user. 3. Each package of the last release kept in
+#    TOP/tests/releases is replaced by this release's, its x86 and x64 packages together by the x64
+#    one; an x86 package refuses to install beside an x64 package of another release, an x64 package
+#    beside a later x86 one. 4. The x64 per-user package writes what regsvr32 /i:user writes.
+#    5. make-dist.sh's signing path, time-stamped by a service of the test's own.
 # A FAIL line for each failed check.
 set -uo pipefail
 top=$1 build=$2 registry_link=$3
 build_32=$(dirname "$build")/$("$top/tools/make-dist.sh" --preset x86)
-msi() { printf '%s' "$top/$("$top/tools/make-dist.sh" --msi "$1")"; }
+# A package's path: of the kind $1 (x86, x64, x86-peruser, x64-peruser) in this release or, with
+# $2 and $3, in the release $2 packed in the folder $3.
+msi() {
+    if [ -n "${2:-}" ]; then printf '%s' "$3/kivdraw-$2-$1.msi"; else printf '%s' "$top/$("$top/tools/make-dist.sh" --msi "$1")"; fi
+}
 for kind in x86 x64 x86-peruser x64-peruser; do
     [ -f "$(msi $kind)" ] || { echo "FAIL: no package $(msi $kind): run make dist first"; exit 1; }
 done
@@ -47,7 +54,7 @@ share HKLM MACHINE Kiv.KivCtl Kiv.KivCtl.1 && share HKCU "USER\\$sid" TypeLib Ki
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 win() { printf 'Z:%s' "${1//\//\\}"; }
-msiexec() { "$wine64" msiexec "$1" "$(win "$(msi "$2")")" /qn >/dev/null 2>&1; }
+msiexec() { "$wine64" msiexec "$1" "$(win "$(msi "${@:2}")")" /qn >/dev/null 2>&1; }
 same() { [ -n "$2" ] && [ "$2" = "$3" ] || fail "$1:"$'\n'"$(diff <(echo "$3") <(echo "$2"))"; }
 none() { [ -z "$2" ] || fail "$1:"$'\n'"$2"; }
 # examples/quickstart.vbs prints PASS as its last line; $1 is 32 or 64, the script host's bits.
@@ -96,9 +103,13 @@ nothing_left() {
     local folder
     for folder in "${installed[@]}"; do [ ! -e "$folder" ] || fail "$1: $folder is left: $(ls -A "$folder")"; done
 }
-# The products listed under Programs and Features, "name version" a line.
+# The products listed under Programs and Features, "name version" a line: the 64-bit packages' and,
+# in the 32-bit view, the 32-bit ones'.
 products() {
-    "$wine64" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    local view
+    for view in 'HKLM\Software' 'HKLM\Software\Wow6432Node'; do
+        "$wine64" reg query "$view\Microsoft\Windows\CurrentVersion\Uninstall" /s 2>/dev/null
+    done | tr -d '\r' |
         awk '/^HKEY/ { if (name ~ /KivDraw/) print name " " version; name = version = "" }
              $1 == "DisplayName" { $1 = $2 = ""; name = substr($0, 3) }
              $1 == "DisplayVersion" { version = $3 }
@@ -143,31 +154,71 @@ before=$(machine) before_user=$(user)
 orders "" machine "${installed[0]}" "${installed[1]}"
 same "the x64 package's classes are not regsvr32's" "$by_x64" "$by_regsvr32"
 
-# 2. Per user, and then what regsvr32 /i:user writes, which leaves empty keys when it unregisters.
+# 2. Per user (what regsvr32 /i:user writes comes after the upgrades: it leaves empty keys when it
+# unregisters, which the removal of a package would take).
 orders -peruser user "${installed[2]}/x86" "${installed[2]}/x64"
-regsvr32 /n /i:user || fail "regsvr32 /i:user of the modules"
-same "the x64 per-user package's classes are not regsvr32 /i:user's" "$by_x64" "$(changes "$before_user" "$(user)")"
-regsvr32 /u /n /i:user
-before_user=$(user)
+by_x64_peruser=$by_x64
 
-# 3. Major upgrades, to packages of a later version (this one's third number one higher) packed from
-# the same builds; not back.
+# 3. Upgrades from the packages of the last release, as its users have them (the newest kept under
+# tests/releases below this version), each from a machine with nothing of KivDraw: each package
+# replaced by this release's of its kind, and the last release's x86 and x64 packages together by this
+# x64 package alone. Then the refusals that keep two releases' packages apart, each leaving the
+# products as they were: this x86 package beside the last release's x64 one, and this x64 package (and
+# the x86 one, a downgrade) beside a later x86 package packed from the same builds.
+number=$(sed -n 1p "$build/version.txt") text=$(sed -n 2p "$build/version.txt")
+last=$(ls "$top/tests/releases" | { cat; echo "$text"; } | sort -uV | grep -B 1 -xF "$text" | head -n 1)
+[ "$last" != "$text" ] || fail "no release below $text kept in tests/releases"
+kept=$top/tests/releases/$last
+# One product listed, at $1.
+listed() {
+    local listed
+    listed=$(products)
+    [ "$listed" = "${listed%%$'\n'*}" ] && [ "${listed##* }" = "$1" ] || fail "$2, installed: ${listed:-nothing} (wanted one product, at $1)"
+}
+# msiexec /x of the package $1 ($2 $3 as msi's) leaves nothing.
+removed() {
+    msiexec /x "$@" || fail "msiexec /x of $1 ${2:-$text}"
+    none "products left after the removal of $1 ${2:-$text}" "$(products)"
+    nothing_left "after the removal of $1 ${2:-$text}"
+}
+# msiexec /i of this release's package $1 fails beside $2 and leaves the products as they were; its
+# message names $3 (Wine's msiexec logs no message: the package's table shows it).
+refused() {
+    local was
+    was=$(products)
+    msiexec /i "$1" && fail "the $1 package installed beside $2"
+    [ "$(products)" = "$was" ] || fail "after the $1 package's refusal beside $2, installed: $(products)"
+    msiinfo export "$(msi "$1")" LaunchCondition | grep -qF "$3" || fail "no refusal of the $1 package names $3"
+}
+for kind in x86 x64 x86-peruser x64-peruser; do
+    msiexec /i $kind "$last" "$kept" && msiexec /i $kind || fail "msiexec /i of $kind $last, then of $kind $text"
+    case $kind in x86) quickstart 32 "after $kind $last was upgraded" ;; x64) both "after $kind $last was upgraded" ;; esac
+    listed "$number" "after $kind $last was upgraded"
+    removed $kind
+done
+msiexec /i x86 "$last" "$kept" && msiexec /i x64 "$last" "$kept" && msiexec /i x64 || fail "msiexec /i of x86 and x64 $last, then of x64 $text"
+listed "$number" "after x86 and x64 $last were upgraded"
+both "after x86 and x64 $last were upgraded"
+removed x64
+msiexec /i x64 "$last" "$kept" || fail "msiexec /i of x64 $last"
+refused x86 "x64 $last" "kivdraw-$text-x64.msi"
+both "after the x86 package's refusal beside x64 $last"
+removed x64 "$last" "$kept"
 later=$work/later
-next=$(awk -F. 'NR == 1 { print $1 "." $2 "." $3 + 1 }' "$build/version.txt")
+next=$(awk -F. '{ print $1 "." $2 "." $3 + 1 }' <<<"$number")
 "$top/tools/make-dist.sh" "$(dirname "$build")" --out "$later" --version "$next" >/dev/null || fail "make-dist.sh --version"
-msiexec /i x86 && msiexec /i x64 || fail "msiexec /i of the packages of this version"
-"$wine64" msiexec /i "$(win "$later/kivdraw-$next-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /i of x64 $next"
-listed=$(products)
-[ "$listed" = "${listed%%$'\n'*}" ] && [ "${listed##* }" = "$next" ] ||
-    fail "after the upgrade, installed: ${listed:-nothing} (wanted one product, at $next)"
-msiexec /i x64 && fail "the x64 package installed over its later version"
-[ "$(products)" = "$listed" ] || fail "after an attempt at a downgrade, installed: $(products)"
-both "after the upgrade"
-"$wine64" msiexec /x "$(win "$later/kivdraw-$next-x64.msi")" /qn >/dev/null 2>&1 || fail "msiexec /x of x64 $next"
-none "products left after the upgraded product's removal" "$(products)"
-nothing_left "after the upgraded product's removal"
+msiexec /i x86 "$next" "$later" || fail "msiexec /i of x86 $next"
+refused x64 "x86 $next" "x64 package"
+refused x86 "x86 $next" "later version"
+quickstart 32 "after the refusals beside x86 $next"
+removed x86 "$next" "$later"
 
-# 4. Signing, as make dist SIGN_PFX=... SIGN_PASSWORD=... SIGN_TIMESTAMP_URL=... does it, into a
+# 4. What regsvr32 /i:user writes is what the x64 per-user package writes.
+regsvr32 /n /i:user || fail "regsvr32 /i:user of the modules"
+same "the x64 per-user package's classes are not regsvr32 /i:user's" "$by_x64_peruser" "$(changes "$before_user" "$(user)")"
+regsvr32 /u /n /i:user
+
+# 5. Signing, as make dist SIGN_PFX=... SIGN_PASSWORD=... SIGN_TIMESTAMP_URL=... does it, into a
 # folder of this test's own, time-stamped by a service whose certificate only this test trusts.
 signed=$work/signed
 mkdir -p "$signed/check" "$signed/tsa"

@@ -8,7 +8,8 @@
 # modules; and the Windows Installer packages, built with wixl from tools/installer/kivdraw.wxs and
 # the registry entries that the builds harvested from the modules: dist/kivdraw-<version>-x86.msi (the
 # 32-bit module, for 32-bit Windows) and -x64.msi (both modules, for 64-bit Windows), for every user,
-# and -x86-peruser.msi and -x64-peruser.msi, the same for the current user.
+# and -x86-peruser.msi and -x64-peruser.msi, the same for the current user. Each package's components
+# get GUIDs derived from what they hold (see follow_contents below).
 #
 # The version is the project's (the builds write it to version.txt). With SIGN_PFX (a PKCS#12 file)
 # and SIGN_PASSWORD in the environment, osslsigncode signs the modules before they are packed, then
@@ -158,6 +159,27 @@ for scope in machine user; do
     cmp -s "$installer/x86/registry-$scope-shared.wxi" "$installer/x64/registry-$scope-shared.wxi" ||
         { echo "make-dist: the two builds' shared registration ($scope) differs" >&2; exit 1; }
 done
+# Windows Installer's component rules: a component's GUID stands for what it holds, for good. So each
+# component's GUID is derived from what it holds (its folder, attributes, key path, files' names and
+# registry values, as tools/installer/components.sh reads them from the package), with the GUID that
+# the source gives it as the namespace: a release whose registration or files change gets new
+# components, one whose components hold the same gets the same GUIDs, and the 32-bit module is one
+# component in the x86 and the x64 package of a scope. The files' contents do not count.
+follow_contents() {
+    local contents guid component text map=""
+    contents=$("$top/tools/installer/components.sh" "$1")
+    while IFS=$'\t' read -r guid component; do
+        text=$(awk -F '\t' -v c="$component" '$2 == c { print $3 }' <<<"$contents")
+        guid=$(uuidgen --sha1 --namespace "${guid//[\{\}]/}" --name "$text")
+        map+="$component {${guid^^}} "
+    done < <(cut -f 1,2 <<<"$contents" | uniq)
+    mkdir -p "$installer/tables"
+    msiinfo export "$1" Component |
+        awk -F '\t' -v OFS='\t' -v map="$map" 'BEGIN { n = split(map, m, " "); for (i = 1; i < n; i += 2) guid[m[i]] = m[i + 1] }
+                                          NR > 3 { if (!($1 in guid)) exit 1; $2 = guid[$1] } { print }' \
+        >"$installer/tables/Component.idt"
+    msibuild "$1" -i "$installer/tables/Component.idt"
+}
 code_of() { local code; for code in $upgrade_codes; do [ "${code%%:*}" != "$1" ] || echo "${code#*:}"; done; }
 msis=() beside=("$zip_path" "$symbols_path")
 for arch in x86 x64; do
@@ -169,9 +191,11 @@ for arch in x86 x64; do
         # wixl finds a file's source by a path relative to where it runs, and none by an absolute one.
         (cd "$installer" && wixl -a "$arch" -o "$msi" -I "$top/tools/installer" -I "$installer" \
              -D Arch="$arch" -D Scope=$scope -D Version="$number" -D UpgradeCode="$upgrade_code" \
-             -D X86UpgradeCode="$(code_of "${kind/x64/x86}")" \
+             -D X86UpgradeCode="$(code_of "${kind/x64/x86}")" -D X64UpgradeCode="$(code_of "${kind/x86/x64}")" \
+             -D X64Package="kivdraw-$text-${kind/x86/x64}.msi" \
              -D ProductCode="$(uuidgen --sha1 --namespace "$upgrade_code" --name "$number")" \
              "$top/tools/installer/kivdraw.wxs")
+        follow_contents "$msi"
         [ $signing = no ] || sign "$msi"
         msis+=("${msi#"$top"/}") beside+=("$msi")
     done
