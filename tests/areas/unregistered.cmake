@@ -52,7 +52,7 @@ kiv_vba_example(example_bas_without_registration ${KIV_NOREG_EXAMPLES}/KivWithou
 # A host's context under Wine's ATL container, the class information, the type library and another
 # apartment; and the same module with no manifest at all.
 add_executable(test_unregistered unregistered_test.cpp)
-target_link_libraries(test_unregistered PRIVATE kiv_client GTest::gtest_main)
+target_link_libraries(test_unregistered PRIVATE kiv_client kivbeside GTest::gtest_main)
 kiv_unregistered_test(noreg_actctx_container test_unregistered DISPLAY ARGS --gtest_filter=ActivatedContext.*)
 kiv_unregistered_test(noreg_without_manifest test_unregistered WITHOUT_MANIFEST ARGS --gtest_filter=Unregistered.*)
 
