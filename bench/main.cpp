@@ -1,5 +1,6 @@
 // kiv_bench: the library's copies, late-bound calls and surface creation against the platform doing
 // the same work directly. Prints "ratio NAME: VALUE" (library time / baseline time) per comparison.
+#include "BesideProgram.h"
 #include "DirectCopy.h"
 #include "ScriptHost.h"
 #include "Timing.h"
@@ -18,6 +19,7 @@
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out);
 
 using kiv::ComPtr;
+using kivtest::BesideProgram;
 using namespace kivbench;
 
 namespace {
@@ -267,17 +269,9 @@ void CompareCreate(_KivFactory* registry) {
     ::DeleteDC(reference);
 }
 
-// A file beside this program.
-std::wstring Beside(const wchar_t* name) {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring path(self, length);
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
-
 // The size of the module beside this program, as it is shipped.
 void PrintModuleSize() {
-    const std::wstring path = Beside(L"KIVDRAW.OCX");
+    const std::wstring path = BesideProgram(L"KIVDRAW.OCX");
     WIN32_FILE_ATTRIBUTE_DATA file = {};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file)) {
         std::printf("no KIVDRAW.OCX beside the benchmark\n");
@@ -291,7 +285,7 @@ void PrintModuleSize() {
 // imports them), against a module that does nothing as it loads: what the module's own start-up and
 // end cost every host that loads it.
 void CompareLoading() {
-    const std::wstring module = Beside(L"KIVDRAW.OCX"), plain = Beside(L"kiv_bench_plain.dll");
+    const std::wstring module = BesideProgram(L"KIVDRAW.OCX"), plain = BesideProgram(L"kiv_bench_plain.dll");
     auto loadAndUnload = [](const std::wstring& path) {
         return [path] {
             if (HMODULE loaded = ::LoadLibraryW(path.c_str())) ::FreeLibrary(loaded);

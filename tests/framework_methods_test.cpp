@@ -88,7 +88,9 @@ TEST_F(Methods, EachGivesItsDocumentedAnswer) {
              return view->GetNaturalExtent(DVASPECT_CONTENT, -1, nullptr, nullptr, &small, &size); }},
         {"IDataObject::GetCanonicalFormatEtc, the same for every device", DATA_S_SAMEFORMATETC, [&] {
              const HRESULT status = data->GetCanonicalFormatEtc(&forPrinter, &canonical);
-             EXPECT_TRUE(canonical.cfFormat == CF_ENHMETAFILE && !canonical.ptd && canonical.lindex == -1);
+             EXPECT_EQ(canonical.cfFormat, CF_ENHMETAFILE);
+             EXPECT_EQ(canonical.ptd, nullptr);
+             EXPECT_EQ(canonical.lindex, -1);
              return status; }},
         {"IDataObject::EnumFormatEtc, nothing to set", E_NOTIMPL, [&] { return GivesNothing<IEnumFORMATETC>(
              [&](IEnumFORMATETC** out) { return data->EnumFormatEtc(DATADIR_SET, out); }); }},
@@ -175,7 +177,8 @@ TEST_F(Methods, AdviseSinksAreListedUntilTheyAreDisconnected) {
     DWORD ole = 0, data = 0;
     ASSERT_EQ(As<IOleObject>()->Advise(&sink, &ole), S_OK);
     ASSERT_EQ(As<IDataObject>()->DAdvise(&kEnhanced, ADVF_PRIMEFIRST, &sink, &data), S_OK);
-    EXPECT_TRUE(sink.dataChanges == 1 && sink.dataGiven == 1) << "primed with the picture";
+    EXPECT_EQ(sink.dataChanges, 1) << "primed with the picture";
+    EXPECT_EQ(sink.dataGiven, 1) << "primed with the picture";
     ComPtr<IEnumSTATDATA> listings[2];
     ASSERT_EQ(As<IOleObject>()->EnumAdvise(listings[0].Put()), S_OK);
     ASSERT_EQ(As<IDataObject>()->EnumDAdvise(listings[1].Put()), S_OK);
@@ -184,7 +187,8 @@ TEST_F(Methods, AdviseSinksAreListedUntilTheyAreDisconnected) {
         ULONG count = 0;
         EXPECT_EQ(listings[kind]->Next(2, listed, &count), S_FALSE);
         ASSERT_EQ(count, 1u);
-        EXPECT_TRUE(listed[0].pAdvSink == &sink && listed[0].dwConnection == (kind ? data : ole));
+        EXPECT_EQ(listed[0].pAdvSink, static_cast<IAdviseSink*>(&sink));
+        EXPECT_EQ(listed[0].dwConnection, kind ? data : ole);
         listed[0].pAdvSink->Release();
         listings[kind].Reset();
     }
@@ -195,8 +199,10 @@ TEST_F(Methods, AdviseSinksAreListedUntilTheyAreDisconnected) {
     ASSERT_EQ(::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.Put()), S_OK);
     ASSERT_EQ(::StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
                                              document.Put()), S_OK);
-    EXPECT_TRUE(storage->InitNew(document.Get()) == S_OK && storage->Save(document.Get(), TRUE) == S_OK &&
-                storage->SaveCompleted(nullptr) == S_OK && sink.saves == 1);
+    EXPECT_EQ(storage->InitNew(document.Get()), S_OK);
+    EXPECT_EQ(storage->Save(document.Get(), TRUE), S_OK);
+    EXPECT_EQ(storage->SaveCompleted(nullptr), S_OK);
+    EXPECT_EQ(sink.saves, 1);
     ASSERT_EQ(As<IOleControl>()->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE), S_OK);
     EXPECT_EQ(sink.dataChanges, 2);
     EXPECT_EQ(As<IOleObject>()->Unadvise(ole), S_OK);

@@ -146,10 +146,13 @@ TEST_F(Resources, TheVersionRecordDescribesTheModule) {
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(version.Query(L"\\"));
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u) << "1.1";
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u) << ".0.0";
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    // The release's version, as the build's project version gives it.
+    const DWORD major_minor = MAKELONG(KIV_RELEASE_MINOR, KIV_RELEASE_MAJOR);
+    const DWORD patch = MAKELONG(0, KIV_RELEASE_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, major_minor);
+    EXPECT_EQ(fixed->dwFileVersionLS, patch);
+    EXPECT_EQ(fixed->dwProductVersionMS, major_minor);
+    EXPECT_EQ(fixed->dwProductVersionLS, patch);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
 
@@ -160,8 +163,8 @@ TEST_F(Resources, TheVersionRecordDescribesTheModule) {
     EXPECT_EQ(translation[0], 0x0409) << "US English";
     EXPECT_EQ(translation[1], 0x04B0) << "Unicode";
 
-    EXPECT_EQ(version.Text(L"FileVersion"), L"1.02");
-    EXPECT_EQ(version.Text(L"ProductVersion"), L"1.02");
+    EXPECT_EQ(version.Text(L"FileVersion"), KIV_RELEASE_TEXT);
+    EXPECT_EQ(version.Text(L"ProductVersion"), KIV_RELEASE_TEXT);
     EXPECT_EQ(version.Text(L"InternalName"), L"KIVDRAW");
     EXPECT_EQ(version.Text(L"OriginalFilename"), L"KIVDRAW.OCX");
     EXPECT_NE(version.Query(L"\\StringFileInfo\\040904B0\\OLESelfRegister"), nullptr)

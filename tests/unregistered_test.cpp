@@ -3,6 +3,7 @@
 // one, a container makes the control by ProgID, and the type library, the class information, the
 // misc status come through the context. Without the
 // manifest nothing is found, and the module is not even loaded.
+#include "BesideProgram.h"
 #include "kiv.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,10 @@
 
 #include <string>
 
+using kivtest::BesideProgram;
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-std::wstring Beside(const wchar_t* name) {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, length);
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
 
 HANDLE ContextFrom(const std::wstring& manifest) {
     ACTCTXW request{};
@@ -48,7 +43,7 @@ protected:
         static HDESK desktop = ::CreateDesktopW(L"KivUnregistered", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
         ASSERT_TRUE(desktop && ::SetThreadDesktop(desktop));
         Apartment::SetUp();
-        context_ = ContextFrom(Beside(L"KIVDRAW.manifest"));
+        context_ = ContextFrom(BesideProgram(L"KIVDRAW.manifest"));
         ASSERT_NE(context_, INVALID_HANDLE_VALUE) << "error " << ::GetLastError();
         ASSERT_TRUE(::ActivateActCtx(context_, &cookie_));
     }
@@ -122,7 +117,7 @@ TEST_F(ActivatedContext, TheTypeLibraryMiscStatusAndProgIdsComeFromTheManifest) 
     library->ReleaseTLibAttr(attributes);
     BSTR path = nullptr;
     ASSERT_EQ(::QueryPathOfRegTypeLib(LIBID_Kiv, 21, 0, LOCALE_NEUTRAL, &path), S_OK);
-    EXPECT_EQ(::lstrcmpiW(path, Beside(L"KIVDRAW.OCX").c_str()), 0) << "the module beside the manifest";
+    EXPECT_EQ(::lstrcmpiW(path, BesideProgram(L"KIVDRAW.OCX").c_str()), 0) << "the module beside the manifest";
     ::SysFreeString(path);
 
     DWORD status = 0;
@@ -149,8 +144,8 @@ TEST_F(ActivatedContext, TheTypeLibraryMiscStatusAndProgIdsComeFromTheManifest) 
 using Unregistered = Apartment;
 
 TEST_F(Unregistered, NothingIsFoundAndNothingIsLoaded) {
-    ASSERT_EQ(::GetFileAttributesW(Beside(L"KIVDRAW.manifest").c_str()), INVALID_FILE_ATTRIBUTES);
-    ASSERT_NE(::GetFileAttributesW(Beside(L"KIVDRAW.OCX").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(::GetFileAttributesW(BesideProgram(L"KIVDRAW.manifest").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_NE(::GetFileAttributesW(BesideProgram(L"KIVDRAW.OCX").c_str()), INVALID_FILE_ATTRIBUTES);
 
     CLSID clsid = GUID_NULL;
     EXPECT_EQ(::CLSIDFromProgID(L"Kiv.KivCtl", &clsid), CO_E_CLASSSTRING);
@@ -164,7 +159,7 @@ TEST_F(Unregistered, NothingIsFoundAndNothingIsLoaded) {
     EXPECT_EQ(::GetModuleHandleW(L"KIVDRAW.OCX"), nullptr) << "the module was never loaded";
 
     // A host that looks for the manifest finds none, and says so.
-    EXPECT_EQ(ContextFrom(Beside(L"KIVDRAW.manifest")), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ContextFrom(BesideProgram(L"KIVDRAW.manifest")), INVALID_HANDLE_VALUE);
 }
 
 }  // namespace

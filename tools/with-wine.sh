@@ -3,13 +3,13 @@
 # persistent wineserver and an X display, then stops the server and then the display, however the
 # command ends: also when it is interrupted (Ctrl-C) or terminated. The prefix is made on first use.
 set -uo pipefail
-# Windows need an X display. The first window of a session starts Wine's desktop process, which takes
-# the error output of the program that started it and lives on after it; when its display goes away
-# under it, it hangs in its exit and holds that output open, and CTest waits on it for ever. So one
-# display serves the whole session and closes only after the Wine server and its processes. Only the
-# programs that make windows use it (tests/on-display.sh): the others run without a display, as they
-# were measured. This script starts the display itself rather than through xvfb-run, which starts it
-# in the background of a shell, where an interrupt does not reach it and nothing stops it.
+# Windows need an X display. One display serves the whole session and closes only after the Wine
+# server and its processes: Wine's desktop process hangs in its exit when its display goes away under
+# it. Only the programs that make windows use it (tests/on-display.sh): the others run without a
+# display, as they were measured. This script starts the display itself rather than through xvfb-run,
+# which starts it in the background of a shell, where an interrupt does not reach it and nothing stops
+# it. It also starts the default desktop's process itself, with no output of a test's, and keeps it
+# for the session (below), so that no test program starts it and hands it its output.
 build=$(cd "$1" && pwd)
 shift
 export WINEPREFIX="$build/wineprefix"

@@ -35,6 +35,10 @@ add_test(NAME inplace_windows
 # for a moment and puts it back.
 kiv_container_program(test_packaging resources_test.cpp peruser_test.cpp)
 target_link_libraries(test_packaging PRIVATE version)
+# The version that the module's version record must carry: the project's, as numbers and as text.
+target_compile_definitions(test_packaging PRIVATE KIV_RELEASE_MAJOR=${PROJECT_VERSION_MAJOR}
+    KIV_RELEASE_MINOR=${PROJECT_VERSION_MINOR} KIV_RELEASE_PATCH=${PROJECT_VERSION_PATCH}
+    KIV_RELEASE_TEXT=L"${KIV_VERSION_TEXT}")
 add_test(NAME packaging_resources COMMAND test_packaging --gtest_filter=Resources.*:Registered.*)
 add_test(NAME packaging_peruser COMMAND test_packaging --gtest_filter=PerUser.*)
 set_tests_properties(packaging_resources packaging_peruser PROPERTIES FIXTURES_REQUIRED registered

@@ -6,7 +6,7 @@
 # The manifest against the registration in the build's prefix and against the module's type library.
 kiv_container_program(test_manifest manifest_test.cpp)
 add_dependencies(test_manifest kivdraw_manifest)
-target_link_libraries(test_manifest PRIVATE version)
+target_compile_definitions(test_manifest PRIVATE KIV_ASSEMBLY_VERSION=L"${KIV_ASSEMBLY_VERSION}")
 add_test(NAME noreg_manifest_agrees COMMAND test_manifest)
 set_tests_properties(noreg_manifest_agrees PROPERTIES FIXTURES_REQUIRED registered RESOURCE_LOCK registry)
 
@@ -32,7 +32,9 @@ function(kiv_unregistered_test name target)
     add_dependencies(${target} kivdraw_manifest)
 endfunction()
 
-# The two C++ examples: the application's own manifest, and a context that the host activates.
+# The two C++ examples: the application's own manifest, and a context that the host activates. The
+# application's manifest names KIVDRAW by the literal version that programs write (1.0.0.0), not by
+# the build's: a program built for an earlier compatible release finds the module of this one.
 add_executable(example_cpp_app_manifest ${KIV_NOREG_EXAMPLES}/app_manifest.cpp ${KIV_NOREG_EXAMPLES}/app_manifest.rc)
 target_link_libraries(example_cpp_app_manifest PRIVATE kiv_client)
 set_property(SOURCE ${KIV_NOREG_EXAMPLES}/app_manifest.rc APPEND PROPERTY OBJECT_DEPENDS ${KIV_NOREG_EXAMPLES}/app_manifest.manifest)
@@ -50,7 +52,7 @@ kiv_vba_example(example_bas_without_registration ${KIV_NOREG_EXAMPLES}/KivWithou
 # A host's context under Wine's ATL container, the class information, the type library and another
 # apartment; and the same module with no manifest at all.
 add_executable(test_unregistered unregistered_test.cpp)
-target_link_libraries(test_unregistered PRIVATE kiv_client GTest::gtest_main)
+target_link_libraries(test_unregistered PRIVATE kiv_client kivbeside GTest::gtest_main)
 kiv_unregistered_test(noreg_actctx_container test_unregistered DISPLAY ARGS --gtest_filter=ActivatedContext.*)
 kiv_unregistered_test(noreg_without_manifest test_unregistered WITHOUT_MANIFEST ARGS --gtest_filter=Unregistered.*)
 

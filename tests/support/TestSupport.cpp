@@ -136,13 +136,6 @@ DISPID IdOfName(IUnknown* object, const wchar_t* name) {
     return id;
 }
 
-std::wstring BesideProgram(const wchar_t* name) {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring path(self, n);
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
-
 std::wstring OcxPath() { return BesideProgram(L"KIVDRAW.OCX"); }
 
 std::wstring GuidText(REFGUID guid) {

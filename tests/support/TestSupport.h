@@ -2,6 +2,7 @@
 // layer, and short ways to make a control and a surface in-process.
 #pragma once
 
+#include "BesideProgram.h"
 #include "GdiCounter.h"
 #include "component/ComPtr.h"
 #include "kiv.h"
@@ -89,8 +90,7 @@ HRESULT LateBound(IUnknown* object, DISPID id, WORD flags, std::vector<VARIANT> 
 // The identifier that GetIDsOfNames gives for a member's name; DISPID_UNKNOWN when there is none.
 DISPID IdOfName(IUnknown* object, const wchar_t* name);
 
-// A file beside this test program; the built module there, as the tests that load it by path find it.
-std::wstring BesideProgram(const wchar_t* name);
+// The built module beside this test program (BesideProgram.h), as the tests that load it by path find it.
 std::wstring OcxPath();
 // An exported function by name (through the generic function pointer type, as GetProcAddress's
 // result is meant to be cast); null when there is none.

@@ -1,13 +1,14 @@
 // manifest_writer: writes the side-by-side assembly manifest of the module, KIVDRAW.manifest, so
 // that a program can use KIVDRAW.OCX through an activation context, with nothing in the registry.
 //
-// Usage: manifest_writer.exe MODULE OUTPUT
+// Usage: manifest_writer.exe MODULE VERSION OUTPUT
 //
 // The manifest says what self-registration writes, from the same sources: the classes, ProgIDs,
 // threading model, type library version and misc status of component/ClassRegistry.h, and the type
 // library inside MODULE itself (its identifier, version and flags, and its dual interfaces, which
 // are marshalled through the type library as registration marks them). The assembly's version is
-// the module's own, from its version record, which the build writes from the project's version.
+// VERSION, the build's assembly version: the identity of the interfaces, which compatible releases
+// keep, and not the module's own version, which each release changes.
 // Built for the module's architecture and run under it, the program also knows the processor
 // architecture to name.
 // Exit code 0 on success; otherwise a message on stderr and a non-zero code.
@@ -20,6 +21,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -139,16 +141,24 @@ std::vector<Interface> MarshalledInterfaces(ITypeLib* library) {
     return found;
 }
 
-// The module's file version, as an assembly's four numbers.
-std::string ModuleVersion(const wchar_t* module) {
-    std::vector<BYTE> record(::GetFileVersionInfoSizeW(module, nullptr));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT size = 0;
-    if (record.empty() || !::GetFileVersionInfoW(module, 0, static_cast<DWORD>(record.size()), record.data()) ||
-        !::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) || size < sizeof(*fixed))
-        throw std::runtime_error("MODULE has no version record");
-    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+// An assembly's version is four decimal numbers of 0 to 65535, separated by dots; the loader refuses
+// a manifest whose version is anything else.
+std::string AssemblyVersion(const std::wstring& text) {
+    const std::string version = Ascii(text);
+    std::vector<std::string> numbers(1);
+    for (char c : version) {
+        if (c == '.')
+            numbers.emplace_back();
+        else
+            numbers.back() += c;
+    }
+    const auto valid = [](const std::string& number) {
+        return !number.empty() && number.size() <= 5 && number.find_first_not_of("0123456789") == std::string::npos &&
+               std::stoul(number) <= 65535;
+    };
+    if (numbers.size() != 4 || !std::all_of(numbers.begin(), numbers.end(), valid))
+        throw std::runtime_error("VERSION is not an assembly's version (four numbers, as 1.0.0.0)");
+    return version;
 }
 
 std::string Manifest(ITypeLib* library, const std::string& version) {
@@ -197,16 +207,16 @@ std::string Manifest(ITypeLib* library, const std::string& version) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: manifest_writer MODULE OUTPUT\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: manifest_writer MODULE VERSION OUTPUT\n");
         return 2;
     }
     try {
         // Read the type library without registering it.
         ComPtr<ITypeLib> library;
         if (FAILED(::LoadTypeLibEx(argv[1], REGKIND_NONE, library.Put()))) throw std::runtime_error("no type library in MODULE");
-        const std::string xml = Manifest(library.Get(), ModuleVersion(argv[1]));
-        std::ofstream out(std::filesystem::path(argv[2]), std::ios::binary | std::ios::trunc);
+        const std::string xml = Manifest(library.Get(), AssemblyVersion(argv[2]));
+        std::ofstream out(std::filesystem::path(argv[3]), std::ios::binary | std::ios::trunc);
         out << xml;
         out.close();
         if (!out) throw std::runtime_error("OUTPUT cannot be written");
