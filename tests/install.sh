@@ -188,7 +188,7 @@ refused() {
     was=$(products)
     msiexec /i "$1" && fail "the $1 package installed beside $2"
     [ "$(products)" = "$was" ] || fail "after the $1 package's refusal beside $2, installed: $(products)"
-    msiinfo export "$(msi "$1")" LaunchCondition | grep -qF "$3" || fail "no refusal of the $1 package names $3"
+    grep -qF "$3" <<<"$(msiinfo export "$(msi "$1")" LaunchCondition)" || fail "no refusal of the $1 package names $3"
 }
 for kind in x86 x64 x86-peruser x64-peruser; do
     msiexec /i $kind "$last" "$kept" && msiexec /i $kind || fail "msiexec /i of $kind $last, then of $kind $text"

@@ -186,12 +186,14 @@ bool StartsWithCie(const Byte* begin, const Byte* end) noexcept {
 // section is taken when it is loaded data that stays (debugging sections may be discarded) and begins
 // with a CIE.
 Section OwnSection() noexcept {
-    const auto* base = reinterpret_cast<const Byte*>(&__ImageBase);
+    // The image is more than the header that the symbol names: addresses within it are computed as
+    // numbers, not as offsets from that object.
+    const Address base = reinterpret_cast<Address>(&__ImageBase);
     const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
     const IMAGE_SECTION_HEADER* header = IMAGE_FIRST_SECTION(headers);
     constexpr DWORD kData = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
     for (WORD i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++header) {
-        const Byte* begin = base + header->VirtualAddress;
+        const auto* begin = reinterpret_cast<const Byte*>(base + header->VirtualAddress);
         const Byte* end = begin + header->Misc.VirtualSize;
         const bool named = std::memcmp(header->Name, ".eh_fram", 8) == 0;
         const bool longName = header->Name[0] == '/' && (header->Characteristics & kData) == kData &&
