@@ -101,23 +101,12 @@ TEST_F(Documents, AControlInsertedIntoAFileDrawsTheSameInAFreshProcess) {
         EXPECT_EQ(site.References(), 1u) << "the control let its site go";
     }
     // This program again, running only the reopening test below.
-    wchar_t self[MAX_PATH] = {};
-    ASSERT_NE(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    std::wstring command = L"\"" + std::wstring(self) +
-                           L"\" --gtest_filter=Documents.DISABLED_Reopened --gtest_also_run_disabled_tests";
     ASSERT_TRUE(::SetEnvironmentVariableW(L"KIV_DOCUMENT", file.c_str()));
     const std::wstring ran = file + L".ran";  // the case writes it: a filter that matched nothing did not
     ::DeleteFileW(ran.c_str());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION child = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &child));
-    std::unique_ptr<void, decltype(&::CloseHandle)> process(child.hProcess, &::CloseHandle);
-    std::unique_ptr<void, decltype(&::CloseHandle)> thread(child.hThread, &::CloseHandle);
-    ASSERT_EQ(::WaitForSingleObject(child.hProcess, 120000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    EXPECT_TRUE(::GetExitCodeProcess(child.hProcess, &code) && code == 0) << "the fresh process checked the control";
+    const kivtest::ProgramRun child =
+        kivtest::RunProgram(kivtest::ThisProgram(L"--gtest_filter=Documents.DISABLED_Reopened --gtest_also_run_disabled_tests"));
+    EXPECT_EQ(child.exitCode, 0u) << "the fresh process checked the control:\n" << child.output;
     EXPECT_TRUE(::DeleteFileW(ran.c_str())) << "the fresh process ran the case";
     ::DeleteFileW(file.c_str());
 }

@@ -37,18 +37,7 @@ std::wstring User(const std::wstring& key) { return std::wstring(kUserClasses) +
 
 // regsvr32 of this machine (of the module's architecture: the same as this program's), to its end.
 DWORD RunRegsvr32(const std::wstring& options) {
-    std::wstring command = L"regsvr32.exe /s " + options + L" \"" + OcxPath() + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return static_cast<DWORD>(-1);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = static_cast<DWORD>(-1);
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return code;
+    return RunProgram(L"regsvr32.exe /s " + options + L" \"" + OcxPath() + L"\"", INFINITE).exitCode;
 }
 
 using EntryPoint = HRESULT(STDAPICALLTYPE*)();

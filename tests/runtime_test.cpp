@@ -9,9 +9,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -27,48 +30,11 @@ constexpr std::uintptr_t kLinkedGuard = 0x00002B992DDFA232ull;
 constexpr std::uintptr_t kLinkedGuard = 0xBB40E64Eu;
 #endif
 
-// This program run again with `mode`: its exit code and what it printed; exit code WAIT_TIMEOUT when it
-// did not end within the time (it is ended then).
-struct Child {
-    DWORD exitCode = 0;
-    std::string output;
-};
-Child RunChild(const std::string& mode, DWORD timeout = 30000) {
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" " + std::wstring(mode.begin(), mode.end());
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    ::CreatePipe(&read, &write, &inherit, 0);
-    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write;
-    startup.hStdError = write;
-    PROCESS_INFORMATION process = {};
-    Child child;
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        child.exitCode = ::GetLastError();
-        child.output = "not started";
-    } else {
-        ::CloseHandle(write);
-        write = nullptr;
-        if (::WaitForSingleObject(process.hProcess, timeout) == WAIT_TIMEOUT) {
-            ::TerminateProcess(process.hProcess, WAIT_TIMEOUT);
-            ::WaitForSingleObject(process.hProcess, INFINITE);
-        }
-        ::GetExitCodeProcess(process.hProcess, &child.exitCode);
-        char buffer[512];
-        DWORD got = 0;
-        while (::ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got) child.output.append(buffer, got);
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
-    }
-    if (write) ::CloseHandle(write);
-    ::CloseHandle(read);
-    return child;
+// This program run again with `mode`.
+kivtest::ProgramRun RunChild(const std::string& mode) {
+    return kivtest::RunProgram(kivtest::ThisProgram(std::wstring(mode.begin(), mode.end())), 30000);
 }
+using Child = kivtest::ProgramRun;
 
 // The stack guard that the loader set in a module's load-configuration directory; 0 when the module
 // has no directory that names one.
@@ -160,21 +126,21 @@ void UseTheModule() {
     ::CoUninitialize();
 }
 
-// The hosts: `unwinder-before` and `unwinder-after` load GCC's shared unwinder before or after the
-// module; `no-fls` takes every fiber-local slot, `no-tls` every thread-local slot, `no-slots` both.
+// The hosts: `unwinder_before` and `unwinder_after` load GCC's shared unwinder before or after the
+// module; `no_fls` takes every fiber-local slot, `no_tls` every thread-local slot, `no_slots` both.
 int Host(const std::string& kind) {
 #if defined(KIV_SHARED_UNWINDER)
-    if (kind == "unwinder-before" && !::LoadLibraryA(KIV_SHARED_UNWINDER)) return 2;
-    if (kind == "unwinder-after") {
+    if (kind == "unwinder_before" && !::LoadLibraryA(KIV_SHARED_UNWINDER)) return 2;
+    if (kind == "unwinder_after") {
         HMODULE module = ::LoadLibraryW(kivtest::OcxPath().c_str());
         if (!module || !::LoadLibraryA(KIV_SHARED_UNWINDER)) return 2;
     }
 #endif
-    if (kind == "no-fls" || kind == "no-slots") {
+    if (kind == "no_fls" || kind == "no_slots") {
         while (::FlsAlloc(nullptr) != FLS_OUT_OF_INDEXES) {
         }
     }
-    if (kind == "no-tls" || kind == "no-slots") {
+    if (kind == "no_tls" || kind == "no_slots") {
         while (::TlsAlloc() != TLS_OUT_OF_INDEXES) {
         }
     }
@@ -187,13 +153,6 @@ int Host(const std::string& kind) {
 
 // ---- the probe in this process --------------------------------------------------------------------------
 
-template <class Work>
-DWORD WINAPI RunJob(void* work) {
-    auto* job = static_cast<Work*>(work);
-    *job->result = job->call(job->probe);
-    return 0;
-}
-
 class ProbeModule : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -203,27 +162,20 @@ protected:
     void TearDown() override { ::FreeLibrary(probe); }
 
     // Runs `call` on `count` threads, the first `lead` milliseconds ahead of the others; false when
-    // they have not all returned within ten seconds.
+    // they have not all returned within ten seconds (the rest are left waiting, on what they share).
     bool OnThreads(int count, int lead, long (*call)(HMODULE), std::vector<long>& results) {
-        results.assign(count, 0);
-        std::vector<HANDLE> threads;
-        struct Work {
-            long (*call)(HMODULE);
-            HMODULE probe;
-            long* result;
-        };
-        std::vector<Work> work(count);
+        auto shared = std::make_shared<std::pair<std::vector<long>, std::atomic<int>>>();
+        shared->first.assign(count, 0);
         for (int i = 0; i < count; ++i) {
-            work[i] = {call, probe, &results[i]};
-            threads.push_back(::CreateThread(nullptr, 0, &RunJob<Work>, &work[i], 0, nullptr));
+            std::thread([shared, call, i, module = probe] {
+                shared->first[i] = call(module);
+                ++shared->second;
+            }).detach();
             if (i == 0) ::Sleep(lead);
         }
-        const bool ended = ::WaitForMultipleObjects(count, threads.data(), TRUE, 10000) == WAIT_OBJECT_0;
-        for (HANDLE thread : threads) {
-            if (!ended) ::TerminateThread(thread, 1);
-            ::CloseHandle(thread);
-        }
-        return ended;
+        for (int waited = 0; shared->second < count && waited < 10000; waited += 10) ::Sleep(10);
+        results = shared->first;
+        return shared->second == count;
     }
 
     HMODULE probe = nullptr;
@@ -320,14 +272,10 @@ TEST_P(Hosts, LiveOnAndGetAWorkingControlOrAStatus) {
 INSTANTIATE_TEST_SUITE_P(Runtime, Hosts,
                          ::testing::Values(
 #if defined(KIV_SHARED_UNWINDER)
-                             HostCase{"unwinder-before", false}, HostCase{"unwinder-after", false},
+                             HostCase{"unwinder_before", false}, HostCase{"unwinder_after", false},
 #endif
-                             HostCase{"no-fls", true}, HostCase{"no-tls", true}, HostCase{"no-slots", true}),
-                         [](const auto& info) {
-                             std::string name = info.param.kind;
-                             for (char& c : name) c = c == '-' ? '_' : c;
-                             return name;
-                         });
+                             HostCase{"no_fls", true}, HostCase{"no_tls", true}, HostCase{"no_slots", true}),
+                         [](const auto& info) { return std::string(info.param.kind); });
 
 }  // namespace
 

@@ -5,6 +5,8 @@
 #include <oleauto.h>
 #include <olectl.h>
 
+#include <thread>
+
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out);
 
 namespace kivtest {
@@ -137,6 +139,45 @@ DISPID IdOfName(IUnknown* object, const wchar_t* name) {
 }
 
 std::wstring OcxPath() { return BesideProgram(L"KIVDRAW.OCX"); }
+
+ProgramRun RunProgram(std::wstring command, DWORD timeout) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    ProgramRun run;
+    if (!::CreatePipe(&read, &write, &inherit, 0)) return run;
+    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = write;
+    PROCESS_INFORMATION process = {};
+    const BOOL started =
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    ::CloseHandle(write);  // the child's copy is the only writer left: reading ends when it ends
+    // Read while it runs, so that a program that prints more than the pipe holds does not wait for us.
+    std::thread reader([&run, read] {
+        char buffer[512];
+        for (DWORD got = 0; ::ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got;) run.output.append(buffer, got);
+    });
+    if (started) {
+        if (::WaitForSingleObject(process.hProcess, timeout) == WAIT_TIMEOUT) {
+            ::TerminateProcess(process.hProcess, WAIT_TIMEOUT);
+            ::WaitForSingleObject(process.hProcess, INFINITE);
+        }
+        ::GetExitCodeProcess(process.hProcess, &run.exitCode);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    reader.join();
+    ::CloseHandle(read);
+    return run;
+}
+
+std::wstring ThisProgram(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return L"\"" + std::wstring(self) + L"\" " + arguments;
+}
 
 std::wstring GuidText(REFGUID guid) {
     wchar_t text[40] = {};

@@ -92,6 +92,15 @@ DISPID IdOfName(IUnknown* object, const wchar_t* name);
 
 // The built module beside this test program (BesideProgram.h), as the tests that load it by path find it.
 std::wstring OcxPath();
+// A program run to its end, or ended after `timeout` milliseconds with exit code WAIT_TIMEOUT: its exit
+// code and what it printed; exit code -1 when it did not start. `command` is a command line.
+struct ProgramRun {
+    DWORD exitCode = static_cast<DWORD>(-1);
+    std::string output;
+};
+ProgramRun RunProgram(std::wstring command, DWORD timeout = 120000);
+// The command line of this test program with `arguments`.
+std::wstring ThisProgram(const std::wstring& arguments);
 // An exported function by name (through the generic function pointer type, as GetProcAddress's
 // result is meant to be cast); null when there is none.
 template <class Fn>
