@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
-"""check-sbom.py TOP: the zip's and the complete bill of materials are valid CycloneDX 1.6 (tests/cyclonedx/),
-list exactly the files that each covers with the hashes of the files shipped, and give each module exactly
-what its linker map names (as check-notices.sh reads it), with version, supplier, licence and package."""
-import glob
+"""check-sbom.py TOP SCHEMAS: the zip's and the complete bill of materials are valid CycloneDX 1.6, list
+exactly the files that each covers with the hashes of the files shipped, and give each module exactly what
+its linker map names (as check-notices.sh reads it), with version, supplier, licence and package.
+
+The official JSON schemas (CycloneDX publishes them under the Apache License 2.0) come from the npm package
+@cyclonedx/cyclonedx-library, whose res/schema/ holds them as *.SNAPSHOT.schema.json, referring to each
+other by those names; npm fetches the package into the folder SCHEMAS once, checking it against the
+registry's integrity record."""
 import hashlib
 import json
 import os
 import subprocess
 import sys
+import tarfile
 import warnings
 import zipfile
 
@@ -31,12 +36,20 @@ def taken(folder):
     return sorted({end[0] + ".a" if len(end) == 2 else end[0] for end in ends})
 
 
-# The schemas found by their $id. Debian 12's jsonschema resolves with RefResolver, later ones too.
+# The schemas found by their $id and by the names that they refer to each other by. Debian 12's jsonschema
+# resolves with RefResolver, later ones too.
+LIBRARY = "@cyclonedx/cyclonedx-library@10.3.0"
+NAMES = ("bom-1.6", "spdx", "jsf-0.82")
 schemas = {}
-for path in glob.glob(os.path.join(os.path.dirname(os.path.abspath(__file__)), "cyclonedx", "*.schema.json")):
-    with open(path) as f:
-        schema = json.load(f)
-    schemas[schema["$id"]] = schema
+os.makedirs(sys.argv[2], exist_ok=True)
+tarball = os.path.join(sys.argv[2], "cyclonedx-cyclonedx-library-10.3.0.tgz")
+if not os.path.exists(tarball):
+    subprocess.run(["npm", "pack", "--silent", "--pack-destination", sys.argv[2], LIBRARY], check=True,
+                   stdout=subprocess.DEVNULL)
+with tarfile.open(tarball) as package:
+    for name in NAMES:
+        schema = json.load(package.extractfile(f"package/res/schema/{name}.SNAPSHOT.schema.json"))
+        schemas[schema["$id"]] = schemas[f"http://cyclonedx.org/schema/{name}.SNAPSHOT.schema.json"] = schema
 root = schemas["http://cyclonedx.org/schema/bom-1.6.schema.json"]
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)

@@ -19,6 +19,8 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# npm fetches the bill of materials' schemas for the tests; any npm will do, Debian's or another's.
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "installing: ${missing[*]}"

@@ -15,7 +15,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         # The bills of materials, against the official schema, the files shipped and both links' maps:
         # one configuration checks both modules.
         add_test(NAME release_bill_of_materials
-                 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check-sbom.py ${PROJECT_SOURCE_DIR})
+                 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check-sbom.py ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/cyclonedx)
         set_tests_properties(release_bill_of_materials PROPERTIES FIXTURES_REQUIRED download)
     endif()
 endif()
